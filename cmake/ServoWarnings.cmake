@@ -1,0 +1,27 @@
+# Warnings are errors for the project's own targets (not for third-party code).
+function(servo_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+      -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual
+      -Wimplicit-fallthrough -Werror)
+  endif()
+endfunction()
+
+# A static library of one source folder, with its include root at src/.
+function(servo_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  servo_warnings(${name})
+endfunction()
+
+# A GoogleTest executable registered with CTest.
+function(servo_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  servo_warnings(${name})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+endfunction()

@@ -1,0 +1,22 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+std::uint64_t monotonicMicros() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void sleepMs(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void sleepMicros(std::uint64_t microseconds) {
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}
+
+}  // namespace platform

@@ -1,0 +1,175 @@
+#pragma once
+// Part 2.2: language files, the UI text table and the drive tables they carry
+// (parameters of Part 2.1, status items, scope quantities, alarm texts).
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "data/parameters.h"
+#include "data/text_ref.h"
+
+namespace data {
+
+// Section 0: 150 UI texts, each absent or present (possibly empty only when
+// given so by another route; an empty field leaves the entry absent).
+class UiTextTable {
+  public:
+    static constexpr std::size_t kSize = 150;
+
+    // Absent for an index not below kSize.
+    TextRef operator[](std::size_t index) const {
+        return index < kSize ? entries_[index] : TextRef{};
+    }
+    bool present(std::size_t index) const { return (*this)[index].present(); }
+    // The entry's text when present, else the caller's built-in default.
+    std::u16string_view text(std::size_t index, std::u16string_view fallback) const {
+        return (*this)[index].valueOr(fallback);
+    }
+    // All entries absent (Part 1.1 step 4).
+    void clear() { entries_ = {}; }
+    void set(std::size_t index, TextRef text) {
+        if (index < kSize) entries_[index] = text;
+    }
+
+  private:
+    std::array<TextRef, kSize> entries_{};
+};
+
+// Section 3 (Part 2.2, used by Part 4.2).
+struct StatusItem {
+    std::uint8_t access = kAccessReadOnly;  // always 0x80
+    TypeCode typeCode = TypeCode::Int16S;
+    std::uint16_t address = 0;
+    TextRef name;
+    // Last value read (Part 4.2): written by the poll thread, read by the UI
+    // thread; relaxed loads and stores.
+    std::atomic<std::uint32_t> value{0};
+    float divisor = 0.0f;        // valid when hasDivisor is 1
+    std::int32_t hasDivisor = 0; // 1 when field 3 contains a '.'
+    TextRef unit;
+};
+
+// Section 4 (Part 2.2, used by Parts 2.3, 6.1, 6.3). Minimum and maximum are
+// changed by the settings file and the range dialog on the UI thread.
+struct ScopeQuantity {
+    std::int32_t rowIndex = 0;  // position in the list, from 0 (set for every row)
+    std::uint16_t address = 0;
+    std::uint16_t size = 0;     // 2 or 4 for a read entry; 0 for a row no entry filled
+    double minimum = 0.0;
+    double maximum = 0.0;
+    TextRef name;
+};
+
+// Section 5 (Part 2.2, used by Part 4.2); indexed from 0 in file order.
+struct AlarmEntry {
+    std::int32_t code = 0;
+    TextRef content;
+    TextRef cause;
+};
+
+using StatusTable = FixedTable<StatusItem>;
+using ScopeTable = FixedTable<ScopeQuantity>;
+using AlarmTable = FixedTable<AlarmEntry>;
+
+// What the parser saw, for the layout checker (layout_check.h). Offsets are
+// UTF-16 character positions in the file text.
+struct LanguageDiagnostics {
+    struct Section {
+        int number = 0;              // as read from the header
+        std::size_t headerOffset = 0;
+        bool hasEnd = false;         // "#END" and a first '#' found; false = skipped
+        bool known = false;          // 0 to 5
+        bool duplicate = false;      // the same number was read before
+        std::size_t markers = 0;     // entry markers counted (sections 1 to 5)
+        std::size_t entriesRead = 0; // entries whose fields were all taken
+        bool endedEarly = false;     // a field's '[' or ']' was missing
+        bool capped = false;         // more markers than the reader keeps (see kMaxRecords)
+    };
+    struct MacroReference {
+        std::size_t parameter = 0;   // index in the parameter table
+        int field = 0;               // 10 or 11
+        std::u16string name;
+        bool beforeMacroSection = false;  // section 1 had not been read yet
+    };
+    std::vector<Section> sections;         // in file order
+    std::vector<MacroReference> unresolvedMacros;
+    std::size_t uiEntriesIgnored = 0;      // section 0 markers after entry 149
+    std::size_t characters = 0;            // length of the text (L / 2)
+};
+
+// The loaded language file: the text and every table that refers into it.
+// One instance is owned by the program (Part 1.1). Moving it keeps every
+// TextRef valid (the text buffer does not move); it cannot be copied. Tables
+// never change size; only their value fields change.
+class LanguageData {
+  public:
+    // No file: every UI text absent, every table empty.
+    LanguageData() = default;
+    // A moved-from LanguageData is empty.
+    LanguageData(LanguageData&& other) noexcept { *this = std::move(other); }
+    LanguageData& operator=(LanguageData&& other) noexcept {
+        text_ = std::move(other.text_);
+        other.text_.clear();
+        ui_ = other.ui_;
+        other.ui_.clear();
+        parameters_ = std::move(other.parameters_);
+        status_ = std::move(other.status_);
+        scope_ = std::move(other.scope_);
+        alarms_ = std::move(other.alarms_);
+        return *this;
+    }
+    LanguageData(const LanguageData&) = delete;
+    LanguageData& operator=(const LanguageData&) = delete;
+
+    const UiTextTable& uiTexts() const { return ui_; }
+    ParameterTable& parameters() { return parameters_; }
+    const ParameterTable& parameters() const { return parameters_; }
+    StatusTable& statusItems() { return status_; }
+    const StatusTable& statusItems() const { return status_; }
+    ScopeTable& scopeQuantities() { return scope_; }
+    const ScopeTable& scopeQuantities() const { return scope_; }
+    AlarmTable& alarms() { return alarms_; }
+    const AlarmTable& alarms() const { return alarms_; }
+
+    // The whole file text (first L / 2 characters of the L bytes).
+    std::u16string_view text() const { return {text_.data(), text_.size()}; }
+
+    // At most this many records per table (and macros) are kept; a section
+    // with more markers is cut there (LanguageDiagnostics::Section::capped).
+    // Far beyond anything usable: registers are 16-bit, scope rows 8-bit.
+    static constexpr std::size_t kMaxRecords = 65536;
+
+  private:
+    friend class LanguageParser;
+    std::vector<char16_t> text_;  // heap buffer: views stay valid across moves
+    UiTextTable ui_;
+    ParameterTable parameters_;
+    StatusTable status_;
+    ScopeTable scope_;
+    AlarmTable alarms_;
+};
+
+// Parses a language file image: its text is the first L / 2 UTF-16
+// little-endian characters of the L bytes (an odd last byte is ignored).
+// Never fails: malformed content gives what could be read.
+LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
+                                LanguageDiagnostics* diagnostics = nullptr);
+// The same from a UTF-16 text (tests).
+LanguageData parseLanguageText(std::u16string_view text,
+                               LanguageDiagnostics* diagnostics = nullptr);
+
+// Part 2.2 loadLanguageFile: 1 when the file exists and is not empty (whatever
+// its content) — `into` is then replaced by the parsed file; otherwise 0 and
+// `into` is left unchanged.
+int loadLanguageFile(const std::filesystem::path& path, LanguageData& into,
+                     LanguageDiagnostics* diagnostics = nullptr);
+
+}  // namespace data

@@ -1,0 +1,392 @@
+#include "data/language.h"
+
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "platform/file_io.h"
+
+namespace data {
+
+namespace {
+
+constexpr std::size_t npos = std::u16string_view::npos;
+
+char16_t asciiLower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+bool equalsNoCase(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    return true;
+}
+
+float toFloat(double v) {
+    constexpr double kMax = std::numeric_limits<float>::max();
+    if (v > kMax) return std::numeric_limits<float>::infinity();
+    if (v < -kMax) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(v);
+}
+
+}  // namespace
+
+// Part 2.2 parsing. Every search is bounded: by the end of the text while
+// looking for a section, and by the section's "#END" inside a section.
+class LanguageParser {
+  public:
+    LanguageParser(LanguageData& out, LanguageDiagnostics* diagnostics)
+        : out_(out), diag_(diagnostics), t_(out.text()) {}
+
+    void run() {
+        if (diag_) {
+            *diag_ = {};
+            diag_->characters = t_.size();
+        }
+        std::size_t pos = 0;
+        while (pos < t_.size()) {
+            const std::size_t open = find(u"[<", pos, t_.size());  // step 1
+            if (open == npos) break;
+            const std::size_t close = find(u">]", open + 2, t_.size());  // step 2
+            if (close == npos) break;
+            const int number = static_cast<int>(readDecimal(t_.substr(open + 2, close - open - 2)));
+            const std::size_t bodyStart = close + 2;
+            LanguageDiagnostics::Section info;
+            info.number = number;
+            info.headerOffset = open;
+            info.known = number >= 0 && number <= 5;
+            // Step 3.
+            const std::size_t firstHash = findChar(u'#', bodyStart, t_.size());
+            const std::size_t end = find(u"#END", bodyStart, t_.size());
+            if (firstHash == npos || end == npos) {
+                note(info);
+                pos = bodyStart;
+                continue;
+            }
+            info.hasEnd = true;
+            if (info.known) {
+                info.duplicate = (seen_ & (1u << number)) != 0;
+                seen_ |= 1u << number;
+            }
+            // Step 4.
+            switch (number) {
+                case 0:
+                    readUiTexts(firstHash, end, info);
+                    break;
+                case 1:
+                    readMacros(firstHash, end, info);
+                    break;
+                case 2:
+                    readParameters(firstHash, end, info);
+                    break;
+                case 3:
+                    readStatusItems(firstHash, end, info);
+                    break;
+                case 4:
+                    readScopeQuantities(firstHash, end, info);
+                    break;
+                case 5:
+                    readAlarms(firstHash, end, info);
+                    break;
+                default:
+                    break;  // unknown section: skipped
+            }
+            note(info);
+            pos = end + 4;  // step 5
+        }
+    }
+
+  private:
+    // ---- bounded searches -------------------------------------------------
+    std::size_t find(std::u16string_view needle, std::size_t from, std::size_t limit) const {
+        if (from >= limit || limit - from < needle.size()) return npos;
+        const std::size_t at = t_.substr(0, limit).find(needle, from);
+        return at;
+    }
+    std::size_t findChar(char16_t c, std::size_t from, std::size_t limit) const {
+        if (from >= limit) return npos;
+        return t_.substr(0, limit).find(c, from);
+    }
+    bool isMarker(std::size_t i) const { return t_[i] == u'#' && (i == 0 || t_[i - 1] != u'\\'); }
+    std::size_t findMarker(std::size_t from, std::size_t limit) const {
+        for (std::size_t i = from; i < limit; ++i)
+            if (isMarker(i)) return i;
+        return npos;
+    }
+    std::size_t countMarkers(std::size_t from, std::size_t limit) const {
+        std::size_t n = 0;
+        for (std::size_t i = from; i < limit; ++i)
+            if (isMarker(i)) ++n;
+        return n;
+    }
+    // A field: the next '[' from pos and the next ']' after it, before limit.
+    bool readField(std::size_t& pos, std::size_t limit, std::u16string_view& field) const {
+        const std::size_t open = findChar(u'[', pos, limit);
+        if (open == npos) return false;
+        const std::size_t close = findChar(u']', open + 1, limit);
+        if (close == npos) return false;
+        field = t_.substr(open + 1, close - open - 1);
+        pos = close + 1;
+        return true;
+    }
+    std::size_t tableSize(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) const {
+        std::size_t count = countMarkers(firstHash, end);
+        info.markers = count;
+        if (count > LanguageData::kMaxRecords) {
+            count = LanguageData::kMaxRecords;
+            info.capped = true;
+        }
+        return count;
+    }
+    void note(const LanguageDiagnostics::Section& info) {
+        if (diag_) diag_->sections.push_back(info);
+    }
+
+    // Reads `count` entries of `fieldCount` fields each; `apply(index, field
+    // number, text)` stores one field.
+    template <class Apply>
+    void readEntries(std::size_t firstHash, std::size_t end, std::size_t count, int fieldCount,
+                     LanguageDiagnostics::Section& info, Apply apply) {
+        std::size_t pos = firstHash;
+        for (std::size_t index = 0; index < count; ++index) {
+            const std::size_t marker = findMarker(pos, end);
+            if (marker == npos) return;
+            pos = marker + 1;
+            for (int f = 0; f < fieldCount; ++f) {
+                std::u16string_view field;
+                if (!readField(pos, end, field)) {
+                    info.endedEarly = true;
+                    return;
+                }
+                apply(index, f, field);
+            }
+            ++info.entriesRead;
+        }
+    }
+
+    // ---- sections -----------------------------------------------------------
+    void readUiTexts(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        info.markers = countMarkers(firstHash, end);
+        std::size_t pos = firstHash;
+        std::size_t index = 0;
+        for (; index < UiTextTable::kSize; ++index) {
+            const std::size_t marker = findMarker(pos, end);
+            if (marker == npos) break;
+            pos = marker + 1;
+            std::u16string_view field;
+            if (!readField(pos, end, field)) {
+                info.endedEarly = true;
+                break;
+            }
+            if (!field.empty()) out_.ui_.set(index, TextRef(field));
+            ++info.entriesRead;
+        }
+        if (index == UiTextTable::kSize && diag_) diag_->uiEntriesIgnored += countMarkers(pos, end);
+    }
+
+    void readMacros(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        const std::size_t count = tableSize(firstHash, end, info);
+        macros_.clear();
+        macros_.reserve(count);
+        macrosRead_ = true;
+        std::size_t pos = firstHash;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t marker = findMarker(pos, end);
+            if (marker == npos) return;
+            std::size_t nameEnd = marker + 1;
+            while (nameEnd < end && t_[nameEnd] != u' ' && t_[nameEnd] != u'\r' && t_[nameEnd] != u'=')
+                ++nameEnd;
+            const std::u16string_view name = t_.substr(marker + 1, nameEnd - marker - 1);
+            const std::size_t equals = findChar(u'=', nameEnd, end);
+            if (equals == npos) {
+                info.endedEarly = true;
+                return;
+            }
+            pos = equals + 1;
+            std::u16string_view value;
+            if (!readField(pos, end, value)) {
+                info.endedEarly = true;
+                return;
+            }
+            macros_.emplace_back(name, value);
+            ++info.entriesRead;
+        }
+    }
+
+    TextRef macroOrText(std::u16string_view field, std::size_t parameter, int fieldNumber) {
+        if (field.size() < 2 || field.front() != u'%' || field.back() != u'%') return TextRef(field);
+        const std::u16string_view name = field.substr(1, field.size() - 2);
+        for (const auto& [macroName, value] : macros_)
+            if (equalsNoCase(macroName, name)) return TextRef(value);
+        if (diag_)
+            diag_->unresolvedMacros.push_back({parameter, fieldNumber, std::u16string(name), !macrosRead_});
+        return TextRef(std::u16string_view{});
+    }
+
+    static std::uint32_t numberOfType(TypeCode type, std::u16string_view field) {
+        const std::uint32_t v = readDecimal(field);
+        return typeSize(type) == 2 ? (v & 0xFFFFu) : v;
+    }
+
+    void readParameters(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        ParameterTable table(tableSize(firstHash, end, info));
+        readEntries(firstHash, end, table.size(), 12, info,
+                    [&](std::size_t i, int f, std::u16string_view field) {
+                        ParameterDefinition& p = table[i];
+                        switch (f) {
+                            case 0:
+                                p.access = equalsNoCase(field, u"RW") ? kAccessWritable : kAccessReadOnly;
+                                break;
+                            case 1:
+                                p.typeCode = typeFromWord(field);
+                                break;
+                            case 2:
+                                p.address = static_cast<std::uint16_t>(readDecimal(field));
+                                break;
+                            case 3:
+                                p.numberText = TextRef(field);
+                                break;
+                            case 4:
+                                p.name = TextRef(field);
+                                break;
+                            case 5:
+                                p.applicableMode = TextRef(field);
+                                break;
+                            case 6:
+                                p.minimum = numberOfType(p.typeCode, field);
+                                break;
+                            case 7:
+                                p.maximum = numberOfType(p.typeCode, field);
+                                break;
+                            case 8:
+                                p.factoryValue = numberOfType(p.typeCode, field);
+                                break;
+                            case 9:
+                                p.unit = TextRef(field);
+                                break;
+                            case 10:
+                                p.effectMode = macroOrText(field, i, 10);
+                                break;
+                            default:
+                                p.description = macroOrText(field, i, 11);
+                                break;
+                        }
+                    });
+        out_.parameters_ = std::move(table);
+    }
+
+    void readStatusItems(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        StatusTable table(tableSize(firstHash, end, info));
+        readEntries(firstHash, end, table.size(), 5, info,
+                    [&](std::size_t i, int f, std::u16string_view field) {
+                        StatusItem& s = table[i];
+                        switch (f) {
+                            case 0:
+                                s.typeCode = typeFromWord(field);
+                                break;
+                            case 1:
+                                s.address = static_cast<std::uint16_t>(readDecimal(field));
+                                break;
+                            case 2:
+                                s.name = TextRef(field);
+                                break;
+                            case 3:
+                                if (field.find(u'.') != npos) {
+                                    s.divisor = toFloat(readReal(field));
+                                    s.hasDivisor = 1;
+                                }
+                                break;
+                            default:
+                                s.unit = TextRef(field);
+                                break;
+                        }
+                    });
+        out_.status_ = std::move(table);
+    }
+
+    void readScopeQuantities(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        ScopeTable table(tableSize(firstHash, end, info));
+        for (std::size_t i = 0; i < table.size(); ++i) table[i].rowIndex = static_cast<std::int32_t>(i);
+        readEntries(firstHash, end, table.size(), 6, info,
+                    [&](std::size_t i, int f, std::u16string_view field) {
+                        ScopeQuantity& q = table[i];
+                        switch (f) {
+                            case 0:
+                                q.size = static_cast<std::uint16_t>(typeSize(typeFromWord(field)));
+                                break;
+                            case 1:
+                                q.address = static_cast<std::uint16_t>(readDecimal(field));
+                                break;
+                            case 2:
+                                q.name = TextRef(field);
+                                break;
+                            case 3:
+                                q.minimum = readReal(field);
+                                break;
+                            case 4:
+                                q.maximum = readReal(field);
+                                break;
+                            default:
+                                break;  // field 5: read and ignored
+                        }
+                    });
+        out_.scope_ = std::move(table);
+    }
+
+    void readAlarms(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+        AlarmTable table(tableSize(firstHash, end, info));
+        readEntries(firstHash, end, table.size(), 3, info,
+                    [&](std::size_t i, int f, std::u16string_view field) {
+                        AlarmEntry& a = table[i];
+                        switch (f) {
+                            case 0:
+                                a.code = readTruncatedInt(field);
+                                break;
+                            case 1:
+                                a.content = TextRef(field);
+                                break;
+                            default:
+                                a.cause = TextRef(field);
+                                break;
+                        }
+                    });
+        out_.alarms_ = std::move(table);
+    }
+
+    LanguageData& out_;
+    LanguageDiagnostics* diag_;
+    std::u16string_view t_;
+    unsigned seen_ = 0;
+    bool macrosRead_ = false;
+    // Section 1, used while reading and dropped with the parser.
+    std::vector<std::pair<std::u16string_view, std::u16string_view>> macros_;
+
+  public:
+    static LanguageData parse(std::vector<char16_t> text, LanguageDiagnostics* diagnostics) {
+        LanguageData data;
+        data.text_ = std::move(text);
+        LanguageParser(data, diagnostics).run();
+        return data;
+    }
+};
+
+LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes, LanguageDiagnostics* diagnostics) {
+    std::vector<char16_t> text(bytes.size() / 2);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return LanguageParser::parse(std::move(text), diagnostics);
+}
+
+LanguageData parseLanguageText(std::u16string_view text, LanguageDiagnostics* diagnostics) {
+    return LanguageParser::parse(std::vector<char16_t>(text.begin(), text.end()), diagnostics);
+}
+
+int loadLanguageFile(const std::filesystem::path& path, LanguageData& into, LanguageDiagnostics* diagnostics) {
+    const auto bytes = platform::readWholeFile(path);
+    if (!bytes || bytes->empty()) return 0;
+    into = parseLanguageBytes(*bytes, diagnostics);
+    return 1;
+}
+
+}  // namespace data

@@ -1,0 +1,113 @@
+#pragma once
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "modbus/channel.h"
+#include "platform/serial.h"
+
+namespace modbus {
+
+// The channel lock: one holder at a time, waiters served in arrival order, so
+// that a thread that runs request after request cannot starve another.
+// Meets BasicLockable.
+class ChannelLock {
+  public:
+    void lock();
+    void unlock();
+    // Threads waiting for the lock (not counting the holder); for tests.
+    std::uint64_t waiting();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    std::uint64_t nextTicket_ = 0;
+    std::uint64_t nowServing_ = 0;
+};
+
+// The Modbus master: eight channels, each a serial port with its lock.
+// Every operation returns a result code (modbus/result.h).
+//
+// Threads: any thread may run readItems and writeItems; runs on one channel
+// follow one another whole. setChannelTiming takes no lock and applies from
+// the next wait or retry decision. Opening and closing a channel wait for the
+// run in progress on it to end, so that no run uses a port being closed.
+class ModbusMaster {
+  public:
+    ModbusMaster() = default;
+    ~ModbusMaster();
+    ModbusMaster(const ModbusMaster&) = delete;
+    ModbusMaster& operator=(const ModbusMaster&) = delete;
+
+    // Every channel to its reset state (closed, time-out 2000 ms, 3 retries,
+    // gap 3000 us); open ports are closed.
+    void resetMaster();
+
+    // Opens channel n on the port "COM(n+1)" (platform::comDevicePath) with
+    // the given line settings (stop-bit and parity codes of the Win32 DCB).
+    // 0; 225 channel 8 or more; 6 port cannot be opened; 4 the port refused
+    // the settings or time-outs (the port is released again). A channel that
+    // is already open is closed first, so a failed reopen leaves it closed.
+    std::uint8_t openSerialChannel(std::uint8_t channel, std::uint32_t baudRate,
+                                   std::uint8_t dataBits, std::uint8_t stopBits,
+                                   std::uint8_t parity);
+    // The same on an explicit device ("/dev/ttyUSB0", "/dev/pts/5", "\\.\COM12").
+    std::uint8_t openSerialChannelAt(std::uint8_t channel, const std::string& devicePath,
+                                     std::uint32_t baudRate, std::uint8_t dataBits,
+                                     std::uint8_t stopBits, std::uint8_t parity);
+    // 0; 225 channel 8 or more; 4 channel not open.
+    std::uint8_t closeChannel(std::uint8_t channel);
+    // 1 when stored, 0 for channel 8 or more.
+    std::uint8_t setChannelTiming(std::uint8_t channel, std::uint16_t responseTimeoutMs,
+                                  std::uint8_t retries);
+
+    // Reads a run of bits or registers from station `connection`. The
+    // selector (modbus/request.h) gives data kind, table and frame type; count
+    // is bits, or bytes for registers (rounded up to whole registers).
+    // destination must hold the whole run: the packed bits, or 2 bytes per
+    // register, little-endian. On failure the requests before the failing one
+    // have stored their data.
+    std::uint8_t readItems(std::uint8_t channel, std::int32_t connection,
+                           std::uint16_t startAddress, std::uint8_t* destination,
+                           std::uint32_t count, std::uint32_t selector);
+    // Writes a run from source (same layout; selector byte 1 not used).
+    std::uint8_t writeItems(std::uint8_t channel, std::int32_t connection,
+                            std::uint16_t startAddress, const std::uint8_t* source,
+                            std::uint32_t count, std::uint32_t selector);
+
+    // The channel record, for display and tests; only the atomic fields may be
+    // read while a run may be in progress.
+    const ModbusChannel& channel(std::uint8_t n) const { return channels_[n % kChannelCount]; }
+
+    // The device of the channel's last open and its last port failure in
+    // words ("cannot open /dev/ttyUSB0: Permission denied"); empty when none.
+    std::string portDevice(std::uint8_t channel);
+    std::string portError(std::uint8_t channel);
+
+  private:
+    struct RequestCopy {
+        std::array<std::uint8_t, kRequestCopySize> bytes{};
+        std::uint16_t length = 0;
+    };
+
+    std::uint8_t openLocked(std::uint8_t channel, const std::string& devicePath,
+                            std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t stopBits,
+                            std::uint8_t parity);
+    void closeLocked(std::uint8_t channel);
+    void resetChannelLocked(std::uint8_t channel);
+    // One request with its retries; the channel lock is held.
+    std::uint8_t runRequest(std::uint8_t channel, std::uint8_t frameType,
+                            std::uint8_t* readDestination, bool isWrite);
+    // Sends the framed request and receives the response into the frame area;
+    // the channel lock is held.
+    std::uint8_t exchange(std::uint8_t channel);
+
+    std::array<ModbusChannel, kChannelCount> channels_;
+    std::array<platform::SerialPort, kChannelCount> ports_;
+    std::array<ChannelLock, kChannelCount> locks_;
+    std::array<RequestCopy, kChannelCount> requestCopies_;
+};
+
+}  // namespace modbus

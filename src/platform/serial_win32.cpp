@@ -1,0 +1,218 @@
+// Serial ports on Windows through the Win32 communications API.
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+std::string systemErrorText(DWORD code) {
+    char buffer[512] = {};
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       buffer, static_cast<DWORD>(sizeof(buffer)), nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() &&
+           (text.back() == '\r' || text.back() == '\n' || text.back() == '.' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty()) text = "system error " + std::to_string(code);
+    return text;
+}
+
+}  // namespace
+
+std::string defaultComDevicePath(unsigned n) {
+    return "\\\\.\\COM" + std::to_string(n);
+}
+
+SerialPort::~SerialPort() {
+    close();
+}
+
+bool SerialPort::open(const std::string& devicePath) {
+    close();
+    path_ = devicePath;
+    error_.clear();
+    pendingByte_ = -1;
+    waitTimeoutMs_ = 0;
+    const std::u16string wide = fromUtf8(devicePath);
+    const std::wstring name(wide.begin(), wide.end());
+    // Not shared: a port that another program holds is refused.
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        fail("cannot open", systemErrorText(GetLastError()));
+        return false;
+    }
+    SetCommMask(h, EV_RXCHAR);
+    SetupComm(h, 1024, 1024);
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    return true;
+}
+
+bool SerialPort::configure(const SerialLineSettings& s) {
+    if (!isOpen()) return false;
+    HANDLE h = handleOf(handle_);
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(h, &dcb)) {
+        fail("cannot configure", systemErrorText(GetLastError()));
+        return false;
+    }
+    dcb.BaudRate = s.baudRate;
+    dcb.ByteSize = s.dataBits;
+    dcb.Parity = s.parity;
+    dcb.StopBits = s.stopBits;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fTXContinueOnXoff = 0;
+    if (!SetCommState(h, &dcb)) {
+        fail("cannot configure", systemErrorText(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::setTimeouts(const SerialTimeouts& t) {
+    if (!isOpen()) return false;
+    COMMTIMEOUTS ct{};
+    ct.ReadIntervalTimeout = t.readIntervalMs;
+    ct.ReadTotalTimeoutMultiplier = t.readTotalMultiplierMs;
+    ct.ReadTotalTimeoutConstant = t.readTotalConstantMs;
+    ct.WriteTotalTimeoutMultiplier = t.writeTotalMultiplierMs;
+    ct.WriteTotalTimeoutConstant = t.writeTotalConstantMs;
+    if (!SetCommTimeouts(handleOf(handle_), &ct)) {
+        fail("cannot configure", systemErrorText(GetLastError()));
+        return false;
+    }
+    timeouts_ = t;
+    waitTimeoutMs_ = 0;
+    return true;
+}
+
+bool SerialPort::purge() {
+    if (!isOpen()) return false;
+    pendingByte_ = -1;
+    if (!PurgeComm(handleOf(handle_), PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+        fail("cannot purge", systemErrorText(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::close() {
+    if (!isOpen()) return;
+    HANDLE h = handleOf(handle_);
+    SetCommMask(h, 0);
+    PurgeComm(h, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    CloseHandle(h);
+    handle_ = kInvalidHandle;
+    pendingByte_ = -1;
+}
+
+std::size_t SerialPort::bytesWaiting() {
+    if (!isOpen()) return 0;
+    DWORD errors = 0;
+    COMSTAT status{};
+    const std::size_t pending = pendingByte_ >= 0 ? 1 : 0;
+    if (!ClearCommError(handleOf(handle_), &errors, &status)) return pending;
+    return pending + status.cbInQue;
+}
+
+std::size_t SerialPort::read(std::uint8_t* buffer, std::size_t capacity) {
+    if (!isOpen() || capacity == 0) return 0;
+    std::size_t n = 0;
+    if (pendingByte_ >= 0) {
+        buffer[n++] = static_cast<std::uint8_t>(pendingByte_);
+        pendingByte_ = -1;
+    }
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (n < capacity && ClearCommError(handleOf(handle_), &errors, &status) && status.cbInQue > 0) {
+        const DWORD take = static_cast<DWORD>(std::min<std::size_t>(status.cbInQue, capacity - n));
+        DWORD got = 0;
+        if (ReadFile(handleOf(handle_), buffer + n, take, &got, nullptr))
+            n += got;
+        else
+            fail("cannot read", systemErrorText(GetLastError()));
+    }
+    return n;
+}
+
+bool SerialPort::write(const std::uint8_t* data, std::size_t count) {
+    if (!isOpen()) return false;
+    DWORD written = 0;
+    if (!WriteFile(handleOf(handle_), data, static_cast<DWORD>(count), &written, nullptr)) {
+        fail("cannot write to", systemErrorText(GetLastError()));
+        return false;
+    }
+    if (written != count) {
+        fail("cannot write to", "write timed out");
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::waitReadable(std::uint64_t timeoutMicros) {
+    if (!isOpen()) {
+        sleepMicros(timeoutMicros);
+        return false;
+    }
+    if (bytesWaiting() > 0) return true;
+    const std::uint64_t ms64 = (timeoutMicros + 999) / 1000;
+    if (ms64 == 0) return false;
+    const DWORD ms = static_cast<DWORD>(std::min<std::uint64_t>(ms64, MAXDWORD - 1));
+    HANDLE h = handleOf(handle_);
+    // A read of one byte bounded by the time left: with both interval and
+    // multiplier at MAXDWORD, ReadFile returns as soon as a byte arrives, or
+    // empty after the constant. The byte is kept for the next read().
+    if (waitTimeoutMs_ != ms) {
+        COMMTIMEOUTS ct{};
+        ct.ReadIntervalTimeout = MAXDWORD;
+        ct.ReadTotalTimeoutMultiplier = MAXDWORD;
+        ct.ReadTotalTimeoutConstant = ms;
+        ct.WriteTotalTimeoutMultiplier = timeouts_.writeTotalMultiplierMs;
+        ct.WriteTotalTimeoutConstant = timeouts_.writeTotalConstantMs;
+        if (!SetCommTimeouts(h, &ct)) {
+            Sleep(ms);
+            return bytesWaiting() > 0;
+        }
+        waitTimeoutMs_ = ms;
+    }
+    const std::uint64_t start = monotonicMicros();
+    std::uint8_t byte = 0;
+    DWORD got = 0;
+    if (ReadFile(h, &byte, 1, &got, nullptr)) {
+        if (got == 1) {
+            pendingByte_ = byte;
+            return true;
+        }
+        return false;
+    }
+    // A failing device is treated as silence for the whole time.
+    const std::uint64_t spent = monotonicMicros() - start;
+    if (spent < timeoutMicros) sleepMicros(timeoutMicros - spent);
+    return false;
+}
+
+}  // namespace platform

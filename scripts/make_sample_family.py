@@ -626,7 +626,7 @@ PARAMS = [
 ]
 
 # --------------------------------------------------------------------------
-# Status items (section 3): type, name, divisor ("1" or "" = none), unit.
+# Status items, block [<3>]: type, name, divisor ("1" or "" = none), unit.
 # Registers are consecutive from STATUS_BASE; item 8 is the alarm code.
 # --------------------------------------------------------------------------
 
@@ -654,7 +654,7 @@ STATUS = [
 ALARM_STATUS_INDEX = 8
 
 # --------------------------------------------------------------------------
-# Scope quantities (section 4): type, name, min, max (raw register units).
+# Scope quantities, block [<4>]: type, name, min, max (raw register units).
 # Consecutive registers from SCOPE_BASE so nearby channels read in one request.
 # --------------------------------------------------------------------------
 
@@ -676,7 +676,7 @@ SCOPE = [
 ]
 
 # --------------------------------------------------------------------------
-# Alarms (section 5). The drive reports the code; the table is indexed by it,
+# Alarms, block [<5>]. The drive reports the code; the table is indexed by it,
 # so entry i has code i.
 # --------------------------------------------------------------------------
 
@@ -949,8 +949,8 @@ def parse_number(s):
 
 
 def read_language(path):
-    """Returns {section: [entries]} where an entry is a list of field texts
-    (section 1: (name, value); section 0: text or None)."""
+    """Returns {block number: (offset, entries)}; an entry is its list of field
+    texts, a (name, value) pair in [<1>], a text or None in [<0>]."""
     with open(path, "rb") as f:
         data = f.read()
     text = data[: len(data) // 2 * 2].decode("utf-16-le")
@@ -970,7 +970,7 @@ def read_language(path):
             pos = close + 2
             continue
         if number in sections:
-            raise ValueError("%s: section %d twice" % (path, number))
+            raise ValueError("%s: block [<%d>] twice" % (path, number))
         markers = []
         i = first
         while 0 <= i < body_end:
@@ -989,7 +989,7 @@ def read_language(path):
                     break
                 b = region.find("]", a)
                 if b < 0:
-                    raise ValueError("%s: section %d entry %d: '[' without ']'" % (path, number, k))
+                    raise ValueError("%s: block [<%d>] entry %d: '[' without ']'" % (path, number, k))
                 fields.append(region[a + 1:b])
                 j = b + 1
             label = region[: region.find("[")] if "[" in region else region
@@ -1008,7 +1008,7 @@ def read_language(path):
                 entries.append((name, fields[0]))
             else:
                 if len(fields) != widths.get(number, -1):
-                    raise ValueError("%s: section %d entry %d has %d fields, %d expected"
+                    raise ValueError("%s: block [<%d>] entry %d has %d fields, %d expected"
                                      % (path, number, k, len(fields), widths.get(number, -1)))
                 entries.append(fields)
         sections[number] = (head, entries)
@@ -1074,7 +1074,7 @@ def check_files():
             bad("%s: line ends are not all CR LF" % path)
         for n in range(6):
             if n not in sections:
-                bad("%s: section %d missing" % (path, n))
+                bad("%s: block [<%d>] missing" % (path, n))
         if sections[1][0] > sections[2][0]:
             bad("%s: macros must come before the parameters" % path)
         parsed[lang] = sections
@@ -1145,8 +1145,10 @@ def check_files():
         status = sections[3][1]
         if len(status) < 12:
             bad("%s: only %d status items" % (path, len(status)))
-        if status[ALARM_STATUS_INDEX][1] and status[ALARM_STATUS_INDEX][0] != "INT16U":
-            bad("%s: status item 8 is not INT16U" % path)
+        # The status page takes the alarm code from item 8.
+        if len(status) <= ALARM_STATUS_INDEX or status[ALARM_STATUS_INDEX][0] != "INT16U" \
+                or "alarm" not in STATUS[ALARM_STATUS_INDEX][1][1].lower():
+            bad("%s: status item %d is not the INT16U alarm code" % (path, ALARM_STATUS_INDEX))
         last = None
         for k, (type_, address, name, divisor, unit) in enumerate(status):
             a = parse_number(address)
@@ -1192,7 +1194,7 @@ def check_files():
             bad("parameter field %d differs between the languages" % idx)
     for s, idxs in ((3, (0, 1, 3)), (4, (0, 1, 3, 4)), (5, (0,))):
         if [[f[i] for i in idxs] for f in zh[s][1]] != [[f[i] for i in idxs] for f in en[s][1]]:
-            bad("section %d data differ between the languages" % s)
+            bad("block [<%d>] data differ between the languages" % s)
     if [n for n, _ in zh[1][1]] != [n for n, _ in en[1][1]]:
         bad("macro names differ between the languages")
     for n in range(max(len(zh[0][1]), len(en[0][1]))):

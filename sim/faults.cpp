@@ -1,0 +1,70 @@
+#include "faults.h"
+
+#include <algorithm>
+
+#include "modbus/crc.h"
+
+namespace sim {
+
+void FaultSettings::clear() {
+    noAnswerPercent.store(0, std::memory_order_relaxed);
+    delayMs.store(0, std::memory_order_relaxed);
+    badCrc.store(false, std::memory_order_relaxed);
+    wrongStation.store(false, std::memory_order_relaxed);
+    exceptionCode.store(0, std::memory_order_relaxed);
+    truncateBytes.store(0, std::memory_order_relaxed);
+    garbageBefore.store(0, std::memory_order_relaxed);
+    garbageAfter.store(0, std::memory_order_relaxed);
+    gapMs.store(0, std::memory_order_relaxed);
+    gapAt.store(-1, std::memory_order_relaxed);
+    rejectCountdown.store(0, std::memory_order_relaxed);
+}
+
+bool FaultSettings::takeRejectedWrite() {
+    unsigned n = rejectCountdown.load(std::memory_order_relaxed);
+    while (n != 0) {
+        if (rejectCountdown.compare_exchange_weak(n, n - 1, std::memory_order_relaxed))
+            return n == 1;
+    }
+    return false;
+}
+
+Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings& faults,
+                           std::mt19937& random) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    if (frame.size() >= 4 && (faults.wrongStation.load(relaxed) || faults.badCrc.load(relaxed))) {
+        if (faults.wrongStation.load(relaxed)) {
+            // Another station's answer: a valid frame, just not ours.
+            frame[0] = static_cast<std::uint8_t>(frame[0] == 247 ? 1 : frame[0] + 1);
+            std::uint16_t crc = modbus::modbusCrc16(frame.data(), frame.size() - 2);
+            frame[frame.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+            frame[frame.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
+        }
+        if (faults.badCrc.load(relaxed)) frame[frame.size() - 1] ^= 0x5A;
+    }
+    const std::size_t cut = std::min<std::size_t>(faults.truncateBytes.load(relaxed), frame.size());
+    frame.resize(frame.size() - cut);
+
+    Transmission t;
+    std::uniform_int_distribution<int> byte(0, 255);
+    const unsigned before = faults.garbageBefore.load(relaxed);
+    for (unsigned i = 0; i < before; ++i)
+        t.bytes.push_back(static_cast<std::uint8_t>(byte(random)));
+    const std::size_t frameStart = t.bytes.size();
+    t.bytes.insert(t.bytes.end(), frame.begin(), frame.end());
+    const unsigned after = faults.garbageAfter.load(relaxed);
+    for (unsigned i = 0; i < after; ++i) t.bytes.push_back(static_cast<std::uint8_t>(byte(random)));
+
+    const unsigned gapMs = faults.gapMs.load(relaxed);
+    if (gapMs != 0 && !frame.empty()) {
+        const int at = faults.gapAt.load(relaxed);
+        std::size_t index = at < 0 ? frame.size() / 2 : static_cast<std::size_t>(at);
+        index = std::clamp<std::size_t>(index, 1, std::max<std::size_t>(1, frame.size() - 1));
+        t.gapAt = frameStart + index;
+        t.gap = std::chrono::milliseconds(gapMs);
+    }
+    t.delay = std::chrono::milliseconds(faults.delayMs.load(relaxed));
+    return t;
+}
+
+}  // namespace sim

@@ -1,0 +1,63 @@
+#pragma once
+// Run-time settings of the slave and the faults it injects. Written by the
+// control channel, read by the line thread at every request.
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace sim {
+
+struct SlaveSettings {
+    std::atomic<unsigned> station{1};
+    std::atomic<bool> strict{false};
+    std::atomic<unsigned> eepromMs{1500};
+    std::atomic<unsigned> turnaroundUs{1000};
+};
+
+struct FaultSettings {
+    std::atomic<unsigned> noAnswerPercent{0};  // requests ignored (not executed)
+    std::atomic<unsigned> delayMs{0};          // extra wait before answering
+    std::atomic<bool> badCrc{false};
+    std::atomic<bool> wrongStation{false};   // answer with another station number
+    std::atomic<unsigned> exceptionCode{0};  // answer every request with it (not executed)
+    std::atomic<unsigned> truncateBytes{0};  // bytes cut off the end of a response
+    std::atomic<unsigned> garbageBefore{0};  // random bytes sent right before a response
+    std::atomic<unsigned> garbageAfter{0};   // ... and right after it
+    std::atomic<unsigned> gapMs{0};          // silence inside a response
+    std::atomic<int> gapAt{-1};              // byte index of the gap; -1 = the middle
+    // The write (function 5, 6, 15 or 16) that the countdown reaches gets
+    // rejectCode instead of being executed; 0 = off.
+    std::atomic<unsigned> rejectCountdown{0};
+    std::atomic<unsigned> rejectCode{4};
+
+    // All faults off.
+    void clear();
+    // Counts one write; true for the one that is to be rejected.
+    bool takeRejectedWrite();
+};
+
+struct SlaveStats {
+    std::atomic<std::uint64_t> frames{0};    // frames delimited on the line
+    std::atomic<std::uint64_t> ignored{0};   // too short, bad CRC or another station
+    std::atomic<std::uint64_t> dropped{0};   // no answer by fault
+    std::atomic<std::uint64_t> answered{0};  // responses sent (exceptions included)
+    std::atomic<std::uint64_t> exceptions{0};
+};
+
+// What goes on the line for one response.
+struct Transmission {
+    std::vector<std::uint8_t> bytes;
+    std::size_t gapAt = 0;  // a silence of `gap` before bytes[gapAt]
+    std::chrono::microseconds gap{0};
+    std::chrono::microseconds delay{0};  // extra wait before the first byte
+};
+
+// Applies the frame faults (wrong station, bad CRC, truncation, garbage, gap,
+// delay) to a correct response frame.
+Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings& faults,
+                           std::mt19937& random);
+
+}  // namespace sim

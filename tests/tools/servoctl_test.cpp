@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "data/language.h"
+#include "data/settings_file.h"
+#include "data/value_file.h"
+#include "platform/file_io.h"
+#include "platform/text.h"
+#include "run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing_support::CommandResult;
+
+class Servoctl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("servoctl-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    CommandResult run(const std::string& args) {
+        return testing_support::runCommand(std::string(SERVOCTL_PATH) + " " + args,
+                                           (dir / "stderr.txt").string());
+    }
+    std::string sample(const std::string& rel) { return std::string(SAMPLE_DIR) + "/" + rel; }
+
+    void writeBytes(const fs::path& p, const std::vector<std::uint8_t>& b) {
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    // A language file image (UTF-16LE with BOM) from UTF-8 text.
+    void writeLanguage(const fs::path& p, const std::string& utf8) {
+        std::u16string w = u"\uFEFF" + platform::fromUtf8(utf8);
+        std::vector<std::uint8_t> b;
+        for (char16_t c : w) {
+            b.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            b.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        writeBytes(p, b);
+    }
+
+    fs::path dir;
+};
+
+TEST_F(Servoctl, SampleFamilyLoadsWithoutWarningsInBothLanguages) {
+    json tables[2];
+    int k = 0;
+    for (const char* f : {"Language/DefineEn.cfg", "Language/Define.cfg"}) {
+        const CommandResult r = run("defs " + sample(f) + " --json");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const json j = json::parse(r.out);
+        EXPECT_TRUE(j["warnings"].empty()) << f << ": " << j["warnings"].dump();
+        EXPECT_EQ(j["uiTexts"].size(), 150u);
+        EXPECT_GE(j["parameters"].size(), 60u);
+        EXPECT_GE(j["statusItems"].size(), 12u);
+        EXPECT_GE(j["scopeQuantities"].size(), 8u);
+        EXPECT_GE(j["alarms"].size(), 20u);
+        tables[k++] = j;
+    }
+    // The two files describe the same drive: same registers, types and ranges.
+    ASSERT_EQ(tables[0]["parameters"].size(), tables[1]["parameters"].size());
+    for (std::size_t i = 0; i < tables[0]["parameters"].size(); ++i) {
+        for (const char* key :
+             {"access", "typeCode", "address", "minimum", "maximum", "factoryValue"}) {
+            EXPECT_EQ(tables[0]["parameters"][i][key], tables[1]["parameters"][i][key]) << i << key;
+        }
+    }
+    EXPECT_EQ(tables[0]["statusItems"].size(), tables[1]["statusItems"].size());
+    EXPECT_EQ(tables[0]["scopeQuantities"].size(), tables[1]["scopeQuantities"].size());
+}
+
+TEST_F(Servoctl, DefsJsonGivesTypedNumbersNullForAbsentAndMacroValues) {
+    const fs::path f = dir / "t.cfg";
+    writeLanguage(f,
+                  "[<0>]\r\n#[]#[Status]#[Params]\r\n#END\r\n"
+                  "[<1>]\r\n#IMM=[at once]\r\n#END\r\n"
+                  "[<2>]\r\n"
+                  "#[RW][INT32S][4096][P01.02][Speed][All][-5000][5000][0][rpm][%imm%][desc]\r\n"
+                  "#[R][INT16U][4098][P01.03][Max][][0][65535][65535][][%none%][]\r\n"
+                  "#END\r\n");
+    const CommandResult r = run("defs " + f.string() + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_TRUE(j["uiTexts"][0].is_null());
+    EXPECT_EQ(j["uiTexts"][2], "Params");
+    const json& p0 = j["parameters"][0];
+    EXPECT_EQ(p0["typeCode"], "INT32S");
+    EXPECT_EQ(p0["access"], 0x40);
+    EXPECT_EQ(p0["address"], 4096);
+    EXPECT_EQ(p0["minimum"], -5000);
+    EXPECT_EQ(p0["effectMode"], "at once");
+    const json& p1 = j["parameters"][1];
+    EXPECT_EQ(p1["maximum"], 65535);  // unsigned, not -1
+    EXPECT_EQ(p1["applicableMode"], "");
+    EXPECT_EQ(p1["effectMode"], "");  // undefined macro
+    bool sawMacroWarning = false;
+    for (const auto& w : j["warnings"]) sawMacroWarning |= w["kind"] == "undefined-macro";
+    EXPECT_TRUE(sawMacroWarning) << j["warnings"].dump();
+}
+
+TEST_F(Servoctl, RefusedFilesExitOneWithOneLineNamingTheFile) {
+    const std::string missing = (dir / "missing.cfg").string();
+    for (const std::string cmd : {"defs", "dat", "ini"}) {
+        const CommandResult r = run(cmd + " " + missing);
+        EXPECT_EQ(r.status, 1) << cmd;
+        EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    writeBytes(dir / "empty.cfg", {});
+    EXPECT_EQ(run("defs " + (dir / "empty.cfg").string()).status, 1);
+}
+
+TEST_F(Servoctl, ValueFileChecksInOrderAndTypedByTheTable) {
+    data::LanguageData lang = data::parseLanguageText(
+        u"[<2>]#[RW][INT16S][0][P0][A][][-10][10][0][][][]"
+        u"#[RW][INT32U][1][P1][B][][0][100000][0][][][]#END");
+    ASSERT_EQ(lang.parameters().size(), 2u);
+    lang.parameters()[0].driveValue = 0xFFFF;  // -1 as INT16S
+    lang.parameters()[1].driveValue = 70000;
+    const fs::path dat = dir / "b.dat";
+    ASSERT_EQ(data::saveValueFile(dat, lang.parameters().span()), 1);
+    const fs::path defs = dir / "d.cfg";
+    writeLanguage(defs,
+                  "[<2>]#[RW][INT16S][0][P0][A][][-10][10][0][][][]"
+                  "#[RW][INT32U][1][P1][B][][0][100000][0][][][]#END");
+
+    CommandResult r = run("dat " + dat.string() + " --defs " + defs.string() + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    json j = json::parse(r.out);
+    EXPECT_TRUE(j["valid"].get<bool>());
+    EXPECT_EQ(j["values"][0]["value"], -1);
+    EXPECT_EQ(j["values"][1]["value"], 70000);
+    EXPECT_EQ(j["values"][1]["numberText"], "P1");
+
+    // One changed byte: the checksum decides first.
+    auto bytes = *platform::readWholeFile(dat);
+    bytes[9] ^= 0x01;
+    writeBytes(dir / "bad.dat", bytes);
+    r = run("dat " + (dir / "bad.dat").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("checksum"), std::string::npos) << r.err;
+
+    // A good file for a table of another length is refused by the count.
+    const fs::path one = dir / "one.cfg";
+    writeLanguage(one, "[<2>]#[RW][INT16S][0][P0][A][][-10][10][0][][][]#END");
+    r = run("dat " + dat.string() + " --defs " + one.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("count 2"), std::string::npos) << r.err;
+}
+
+TEST_F(Servoctl, SettingsFileIsPrintedAndCheckedForLength) {
+    data::LanguageData lang = data::parseLanguageText(
+        u"[<4>]#[INT16S][8192][Speed][-3000][3000][]#[INT32S][8193][Pos][-1e6][1e6][]#END");
+    ASSERT_EQ(lang.scopeQuantities().size(), 2u);
+    const fs::path ini = dir / "system.ini";
+    ASSERT_EQ(data::saveSettingsFile(ini, 7, lang.scopeQuantities().span()), 1);
+    CommandResult r = run("ini " + ini.string() + " --json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json j = json::parse(r.out);
+    EXPECT_EQ(j["settingsWord"], 7);
+    EXPECT_EQ(j["count"], 2);
+    EXPECT_EQ(j["ranges"][1]["minimum"], -1e6);
+
+    auto bytes = *platform::readWholeFile(ini);
+    bytes.push_back(0);
+    writeBytes(dir / "long.ini", bytes);
+    r = run("ini " + (dir / "long.ini").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("long.ini"), std::string::npos);
+}
+
+TEST_F(Servoctl, UsageErrorsExitTwo) {
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("frobnicate").status, 2);
+    EXPECT_EQ(run("defs").status, 2);
+    EXPECT_EQ(run("read-regs 0 4").status, 2);  // no --port
+    EXPECT_EQ(run("--port COM1 read-regs 0").status, 2);
+    EXPECT_EQ(run("--port COM1 write-coils 0 2").status, 2);
+    EXPECT_EQ(run("--port COM1 --station 300 probe").status, 2);
+}
+
+TEST_F(Servoctl, PortThatCannotBeOpenedNamesTheDevice) {
+    const std::string dev = (dir / "no-such-tty").string();
+    const CommandResult r = run("--port " + dev + " probe");
+    EXPECT_EQ(r.status, 7);
+    EXPECT_NE(r.err.find(dev), std::string::npos) << r.err;
+}
+
+}  // namespace

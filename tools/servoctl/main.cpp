@@ -1,0 +1,93 @@
+// servoctl: offline checks of the data files, and raw register commands over a
+// serial link through the project's own Modbus master.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "link.h"
+#include "offline.h"
+#include "output.h"
+
+int main(int argc, char** argv) {
+    using namespace servoctl;
+    CLI::App app{
+        "servoctl - check language, value and settings files; read and write drive registers.\n"
+        "Exit status: 0 success, 1 invalid file or failed exchange, 2 usage error,\n"
+        "3 time-out, 4 bad checksum, 5 exception response, 6 wrong station or malformed\n"
+        "response, 7 port cannot be opened."};
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    bool asJson = false;
+    LinkOptions link;
+    app.add_flag("--json", asJson, "Print JSON");
+    app.add_option("--port", link.port, "COMn (mapped like the program does) or a device path");
+    app.add_option("--baud", link.baud, "Line speed in bit/s")->capture_default_str();
+    app.add_option("--station", link.station, "Modbus station number")->capture_default_str();
+    app.add_flag("--ascii", link.ascii, "Modbus ASCII framing instead of RTU");
+    app.add_option("--timeout", link.timeoutMs, "Response time-out in ms")->capture_default_str();
+    app.add_option("--retries", link.retries, "Further attempts after a failure")
+        ->capture_default_str();
+
+    std::string file;
+    std::string defs;
+    auto* defsCmd =
+        app.add_subcommand("defs", "Load a language file and print its tables and layout warnings");
+    defsCmd->add_option("FILE", file, "Language file")->required();
+    auto* datCmd = app.add_subcommand("dat", "Check and print a parameter value file");
+    datCmd->add_option("FILE", file, "Value file")->required();
+    datCmd->add_option("--defs", defs,
+                       "Language file whose parameter table types and names the values");
+    auto* iniCmd = app.add_subcommand("ini", "Check and print a settings file");
+    iniCmd->add_option("FILE", file, "Settings file")->required();
+
+    std::vector<long long> values;
+    struct Raw {
+        const char* name;
+        const char* help;
+        const char* args;
+        LinkCommand command;
+    };
+    const Raw raws[] = {
+        {"probe", "Read holding register 0, as the program probes the link", nullptr,
+         LinkCommand::Probe},
+        {"read-regs", "Read holding registers (function 3)", "ADDR COUNT", LinkCommand::ReadRegs},
+        {"write-regs", "Write holding registers (function 6 for one, 16 for more)", "ADDR VALUE...",
+         LinkCommand::WriteRegs},
+        {"read-coils", "Read coils (function 1)", "ADDR COUNT", LinkCommand::ReadCoils},
+        {"write-coils", "Write coils (function 5 for one, 15 for more)", "ADDR 0|1...",
+         LinkCommand::WriteCoils},
+        {"read-inputs", "Read discrete inputs (function 2)", "ADDR COUNT", LinkCommand::ReadInputs},
+    };
+    std::vector<std::pair<CLI::App*, LinkCommand>> rawCmds;
+    for (const Raw& r : raws) {
+        auto* cmd = app.add_subcommand(r.name, r.help);
+        if (r.args) cmd->add_option(r.args, values, r.args)->required();
+        rawCmds.emplace_back(cmd, r.command);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        printError("usage", e.what());
+        return kExitUsage;
+    }
+
+    if (*defsCmd) return runDefs(file, asJson);
+    if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
+    if (*iniCmd) return runIni(file, asJson);
+    for (const auto& [cmd, command] : rawCmds) {
+        if (!*cmd) continue;
+        if (link.port.empty()) {
+            printError("usage",
+                       "--port COMn|DEVICE is required for " + std::string(cmd->get_name()));
+            return kExitUsage;
+        }
+        link.json = asJson;
+        return runLinkCommand(link, command, values);
+    }
+    return kExitUsage;
+}

@@ -311,7 +311,9 @@ bool SerialPort::waitReadable(std::uint64_t timeoutMicros) {
         const int n = ::poll(&p, 1, static_cast<int>((left + 999) / 1000));
 #endif
         if (n < 0 && errno == EINTR) continue;
-        if (n > 0 && (p.revents & POLLIN) != 0) return true;
+        if (n > 0 && (p.revents & POLLIN) != 0 && (p.revents & (POLLHUP | POLLERR)) == 0)
+            return true;
+        if (n > 0 && bytesWaiting() > 0) return true;  // data still queued before a hang-up
         if (n > 0) {
             // Hang-up or error without data (device unplugged, pty peer gone):
             // poll would report it at once, again and again; wait out the time.

@@ -132,8 +132,8 @@ std::vector<FileFilter> parseFileFilter(std::u16string_view filter) {
     }
     std::vector<FileFilter> out;
     for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].empty()) break;  // "||" ends the list
-        if (parts[i + 1].empty()) continue;
+        // "||" ends the list, as the double null of the Win32 filter does.
+        if (parts[i].empty() || parts[i + 1].empty()) break;
         FileFilter f{std::u16string(parts[i]), {}};
         std::u16string_view p = parts[i + 1];
         while (!p.empty()) {

@@ -135,14 +135,18 @@ void RecordingContext::copyFrom(const DrawContext& source, const Rect& from, Poi
         return;
     }
     surface_->ops.push_back(makeOp(Op::Kind::Copy, from, to, Color{}));
-    std::vector<std::optional<Color>> block;
-    block.reserve(static_cast<std::size_t>(std::max(from.width(), 0) * std::max(from.height(), 0)));
-    for (int y = from.top; y < from.bottom; ++y)
-        for (int x = from.left; x < from.right; ++x) block.push_back(src->pixel({x, y}));
-    std::size_t i = 0;
-    for (int y = 0; y < from.height(); ++y)
-        for (int x = 0; x < from.width(); ++x, ++i)
-            if (block[i]) set(to.x + x, to.y + y, *block[i]);
+    // Through a copy of the source rows, so that a copy within one surface works.
+    const Surface& s = *src->surface_;
+    const int x0 = std::max(from.left, 0);
+    const int x1 = std::min(from.right, s.size.width);
+    if (x0 >= x1) return;
+    std::vector<Color> row;
+    for (int y = std::max(from.top, 0); y < std::min(from.bottom, s.size.height); ++y) {
+        const auto begin = s.pixels.begin() + static_cast<std::ptrdiff_t>(y) * s.size.width;
+        row.assign(begin + x0, begin + x1);
+        for (int x = x0; x < x1; ++x)
+            set(to.x + x - from.left, to.y + y - from.top, row[static_cast<std::size_t>(x - x0)]);
+    }
 }
 
 std::size_t RecordingContext::count(Op::Kind kind) const {

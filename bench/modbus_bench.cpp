@@ -1,0 +1,124 @@
+// Reads 12 holding registers back to back from servo-sim at 115200 bit/s with
+// its line pacing, through our master and through libmodbus, and reports:
+//   median_ms   median transaction time
+//   limit_ms    request + response wire time + the simulator's t3.5 + the
+//               master's inter-character gap (our master) — the physical limit
+//   ratio       median_ms / limit_ms (target <= 1.05 for our master)
+//   cpu_pct     CPU time of the polling thread / wall time (target <= 5%)
+#include <benchmark/benchmark.h>
+#include <modbus/modbus.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "modbus/channel.h"
+#include "modbus/drive_access.h"
+#include "modbus/master.h"
+#include "support/sim_process.h"
+
+namespace {
+
+constexpr unsigned kBaud = 115200;
+constexpr int kRegisters = 12;
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double wallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+testsupport::SimProcess& sim() {
+    // One simulator for the whole run, paced at the line speed, no extra
+    // turnaround beyond its t3.5.
+    static testsupport::SimProcess process(
+        {"--baud", std::to_string(kBaud), "--turnaround-us", "0"});
+    return process;
+}
+
+// Wire time of n bytes at 10 bits per byte (8N1).
+double wireMs(int bytes) {
+    return bytes * 10.0 * 1000.0 / kBaud;
+}
+
+double simSilenceMs() {
+    return kBaud > 19200 ? 1.75 : wireMs(1) * 3.5;
+}
+
+void report(benchmark::State& state, std::vector<double>& samples, double cpu, double wall,
+            double limitMs) {
+    if (samples.empty()) return;
+    std::sort(samples.begin(), samples.end());
+    const double median = samples[samples.size() / 2];
+    state.counters["median_ms"] = median;
+    state.counters["limit_ms"] = limitMs;
+    state.counters["ratio"] = median / limitMs;
+    state.counters["cpu_pct"] = 100.0 * cpu / wall;
+}
+
+void BM_OurMasterRead12(benchmark::State& state) {
+    modbus::ModbusMaster master;
+    modbus::DriveAccess access(master);
+    master.resetMaster();
+    if (access.openLinkAt(0, sim().ptyPath(), kBaud, 8, 0, 0) != 0) {
+        state.SkipWithError("cannot open the simulator's pty");
+        return;
+    }
+    access.setLinkTiming(0, 200, 5);
+    access.selectDrive(0, 1, modbus::kFrameRtu, true);
+    const double gapMs = master.channel(0).interCharGapMicros.load() / 1000.0;
+    const double limitMs = wireMs(8) + wireMs(5 + 2 * kRegisters) + simSilenceMs() + gapMs;
+
+    std::uint8_t buf[2 * kRegisters];
+    std::vector<double> samples;
+    int failures = 0;
+    const double cpu0 = threadCpuSeconds();
+    const double wall0 = wallSeconds();
+    for (auto _ : state) {
+        const double t0 = wallSeconds();
+        failures += access.readRegisters(0, buf, sizeof buf) != 0;
+        samples.push_back((wallSeconds() - t0) * 1000.0);
+    }
+    report(state, samples, threadCpuSeconds() - cpu0, wallSeconds() - wall0, limitMs);
+    state.counters["failures"] = failures;
+    access.closeLink(0);
+}
+BENCHMARK(BM_OurMasterRead12)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+void BM_LibmodbusRead12(benchmark::State& state) {
+    modbus_t* ctx = modbus_new_rtu(sim().ptyPath().c_str(), kBaud, 'N', 8, 1);
+    if (!ctx || modbus_set_slave(ctx, 1) != 0 || modbus_connect(ctx) != 0) {
+        if (ctx) modbus_free(ctx);
+        state.SkipWithError("libmodbus cannot open the simulator's pty");
+        return;
+    }
+    modbus_set_response_timeout(ctx, 0, 200000);
+    // libmodbus ends a frame by its length, not by silence: its limit has no gap.
+    const double limitMs = wireMs(8) + wireMs(5 + 2 * kRegisters) + simSilenceMs();
+    std::uint16_t regs[kRegisters];
+    std::vector<double> samples;
+    int failures = 0;
+    const double cpu0 = threadCpuSeconds();
+    const double wall0 = wallSeconds();
+    for (auto _ : state) {
+        const double t0 = wallSeconds();
+        failures += modbus_read_registers(ctx, 0, kRegisters, regs) != kRegisters;
+        samples.push_back((wallSeconds() - t0) * 1000.0);
+    }
+    report(state, samples, threadCpuSeconds() - cpu0, wallSeconds() - wall0, limitMs);
+    state.counters["failures"] = failures;
+    modbus_close(ctx);
+    modbus_free(ctx);
+}
+BENCHMARK(BM_LibmodbusRead12)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

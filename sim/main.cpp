@@ -219,6 +219,9 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a terminal, reading standard input must not
+    // stop the simulator: the read fails instead and ends that channel.
+    signal(SIGTTIN, SIG_IGN);
 
     auto port = options.device.empty()
                     ? sim::SerialPort::openPty(options.baud, options.link, error)

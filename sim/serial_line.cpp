@@ -172,10 +172,11 @@ bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace
               const StopSignal& stop) {
     const std::size_t n = t.bytes.size();
     if (n == 0) return true;
-    // About a millisecond of bytes per write keeps the wake-ups few and the
-    // gaps between chunks far below any receiver's end-of-frame silence.
+    // Half a millisecond of bytes per write: few wake-ups, and the spacing of
+    // the writes stays far below a receiver's end-of-frame silence even when a
+    // wake-up comes late on a busy machine (a late chunk catches up).
     const auto chunk = static_cast<std::size_t>(std::max<std::int64_t>(
-        1, std::chrono::nanoseconds(std::chrono::milliseconds(1)) / timing.byteTime));
+        1, std::chrono::nanoseconds(std::chrono::microseconds(500)) / timing.byteTime));
     const bool gapped = t.gap.count() > 0 && t.gapAt > 0 && t.gapAt < n;
     const Clock::time_point start = Clock::now();
     std::size_t i = 0;

@@ -20,58 +20,10 @@ ModbusTransaction request(std::uint8_t fc, std::uint16_t start, std::uint16_t qu
     return tx;
 }
 
-Bytes built(const ModbusTransaction& tx) {
-    return Bytes(tx.frame.begin(), tx.frame.begin() + tx.frameLength);
-}
-
 void respond(ModbusTransaction& tx, const Bytes& response) {
     tx.frame.fill(0xEE);  // stale bytes beyond the response must never count
     std::copy(response.begin(), response.end(), tx.frame.begin());
     tx.frameLength = static_cast<std::uint16_t>(response.size());
-}
-
-TEST(FunctionCodes, ChosenByKindTableAndWholeRunCount) {
-    EXPECT_EQ(readFunctionCode(kKindBits, kTableInput), 2);
-    EXPECT_EQ(readFunctionCode(kKindBits, kTableOutput), 1);
-    EXPECT_EQ(readFunctionCode(kKindRegisters, kTableInput), 4);
-    EXPECT_EQ(readFunctionCode(kKindRegisters, kTableOutput), 3);
-    EXPECT_EQ(writeFunctionCode(kKindBits, 1), 5);
-    EXPECT_EQ(writeFunctionCode(kKindBits, 2), 15);
-    EXPECT_EQ(writeFunctionCode(kKindRegisters, 1), 6);
-    EXPECT_EQ(writeFunctionCode(kKindRegisters, 121), 16);
-    const Selector s = decodeSelector(makeSelector(kKindRegisters, kTableInput, kFrameAscii));
-    EXPECT_EQ(s.kind, kKindRegisters);
-    EXPECT_EQ(s.table, kTableInput);
-    EXPECT_EQ(s.frameType, kFrameAscii);
-    EXPECT_EQ(makeSelector(1, 1, 1), 0x00010101u);
-}
-
-TEST(BuildRequest, ReadAndEveryWriteLayout) {
-    auto tx = request(kReadHoldingRegisters, 0x1234, 10);
-    buildReadRequest(tx);
-    EXPECT_EQ(built(tx), (Bytes{7, 3, 0x12, 0x34, 0x00, 0x0A}));
-
-    const std::uint8_t on = 1, off = 0xFE;  // only bit 0 counts
-    tx = request(kWriteSingleCoil, 3, 1);
-    ASSERT_TRUE(buildWriteRequest(tx, &on));
-    EXPECT_EQ(built(tx), (Bytes{7, 5, 0, 3, 0xFF, 0x00}));
-    ASSERT_TRUE(buildWriteRequest(tx, &off));
-    EXPECT_EQ(built(tx), (Bytes{7, 5, 0, 3, 0x00, 0x00}));
-
-    const std::uint8_t reg[] = {0x34, 0x12};  // 0x1234 little-endian in memory
-    tx = request(kWriteSingleRegister, 65535, 1);
-    ASSERT_TRUE(buildWriteRequest(tx, reg));
-    EXPECT_EQ(built(tx), (Bytes{7, 6, 0xFF, 0xFF, 0x12, 0x34}));
-
-    const std::uint8_t bits[] = {0xA5, 0x03};
-    tx = request(kWriteMultipleCoils, 0, 10);
-    ASSERT_TRUE(buildWriteRequest(tx, bits));
-    EXPECT_EQ(built(tx), (Bytes{7, 15, 0, 0, 0, 10, 2, 0xA5, 0x03}));
-
-    const std::uint8_t regs[] = {0x01, 0x02, 0x03, 0x04};
-    tx = request(kWriteMultipleRegisters, 1, 2);
-    ASSERT_TRUE(buildWriteRequest(tx, regs));
-    EXPECT_EQ(built(tx), (Bytes{7, 16, 0, 1, 0, 2, 4, 0x02, 0x01, 0x04, 0x03}));
 }
 
 TEST(BuildRequest, RefusesWhatDoesNotFitOneRequest) {
@@ -85,23 +37,6 @@ TEST(BuildRequest, RefusesWhatDoesNotFitOneRequest) {
     tx = request(kWriteMultipleRegisters, 0, 120);
     ASSERT_TRUE(buildWriteRequest(tx, source.data()));
     EXPECT_EQ(tx.frameLength, 247);
-}
-
-TEST(ValidateRead, RegistersAreSwappedIntoMemoryOrder) {
-    auto tx = request(kReadHoldingRegisters, 0, 2);
-    respond(tx, {7, 3, 4, 0x12, 0x34, 0xAB, 0xCD});
-    Bytes out(4, 0);
-    ASSERT_EQ(validateReadResponse(tx, out.data()), kSuccess);
-    EXPECT_EQ(out, (Bytes{0x34, 0x12, 0xCD, 0xAB}));
-    EXPECT_EQ(tx.responseByteCount, 4);
-}
-
-TEST(ValidateRead, BitsAreCopiedUnchanged) {
-    auto tx = request(kReadDiscreteInputs, 0, 10);
-    respond(tx, {7, 2, 2, 0xA5, 0x02});
-    Bytes out(2, 0);
-    ASSERT_EQ(validateReadResponse(tx, out.data()), kSuccess);
-    EXPECT_EQ(out, (Bytes{0xA5, 0x02}));
 }
 
 TEST(ValidateRead, FirstFailingCheckDecides) {
@@ -129,22 +64,15 @@ TEST(ValidateRead, FirstFailingCheckDecides) {
     EXPECT_EQ(validateReadResponse(tx, out.data()), kValueMismatch);
 }
 
-TEST(ValidateWrite, EchoChecksAndLaterFailureReplacesEarlier) {
+TEST(ValidateWrite, LaterFailureReplacesEarlier) {
     const std::uint8_t value[2] = {0x12, 0x34};
     auto tx = request(kWriteSingleRegister, 0x0100, 1);
-    respond(tx, {7, 6, 0x01, 0x00, 0x12, 0x34});
-    EXPECT_EQ(validateWriteResponse(tx, value), kSuccess);
-    respond(tx, {7, 6, 0x01, 0x01, 0x12, 0x34});
-    EXPECT_EQ(validateWriteResponse(tx, value), kAddressMismatch);
-    respond(tx, {7, 6, 0x01, 0x00, 0x12, 0x35});
-    EXPECT_EQ(validateWriteResponse(tx, value), kValueMismatch);
-    // Wrong station and wrong address: the later check's code is returned.
-    respond(tx, {9, 6, 0x01, 0x01, 0x12, 0x34});
+    respond(tx, {9, 6, 0x01, 0x01, 0x12, 0x34});  // wrong station and address
     EXPECT_EQ(validateWriteResponse(tx, value), kAddressMismatch);
     respond(tx, {9, 6, 0x01, 0x00, 0x12, 0x34});
     EXPECT_EQ(validateWriteResponse(tx, value), kFramingError);
-    respond(tx, {7, 5, 0x01, 0x00, 0x12, 0x34});
-    EXPECT_EQ(validateWriteResponse(tx, value), kFunctionMismatch);
+    respond(tx, {9, 5, 0x01, 0x01, 0x12, 0x35});  // everything wrong: the value decides
+    EXPECT_EQ(validateWriteResponse(tx, value), kValueMismatch);
 
     tx = request(kWriteMultipleRegisters, 0x0100, 2);
     respond(tx, {7, 16, 0x01, 0x00, 0x00, 0x02});

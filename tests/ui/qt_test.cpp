@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "recorder.h"
+#include "ui/qt/qt_backend.h"
+
+namespace {
+
+using ui_test::Recorder;
+namespace fs = std::filesystem;
+
+ui::qt::QtBackend* g_backend = nullptr;
+
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { g_backend = new ui::qt::QtBackend(); }
+    void TearDown() override {
+        delete g_backend;
+        g_backend = nullptr;
+    }
+};
+[[maybe_unused]] const auto* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+fs::path outputDir() {
+    return fs::path(UI_TEST_OUTPUT_DIR);
+}
+
+// Runs a modal dialog with the script as its modal hook. A watchdog ends the
+// dialog with -9 after 5 s, so that a broken loop cannot hang the suite.
+int runGuarded(ui::Dialog& d, std::function<void(ui::Dialog&)> script) {
+    g_backend->setModalHook(std::move(script));
+    auto alive = std::make_shared<std::atomic<bool>>(true);
+    ui::Dialog* target = &d;
+    std::thread watchdog([alive, target] {
+        for (int i = 0; i < 500 && alive->load(std::memory_order_relaxed); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!alive->load(std::memory_order_relaxed)) return;
+        ui::post([alive, target] {
+            if (alive->load(std::memory_order_relaxed) && target->exists()) target->endDialog(-9);
+        });
+    });
+    const int result = d.runModal();
+    alive->store(false, std::memory_order_relaxed);
+    watchdog.join();
+    g_backend->setModalHook(nullptr);
+    return result;
+}
+
+// The fraction of pixels in the area that are much darker than the first one.
+double inkIn(const ui::qt::Image& img, ui::Rect area) {
+    area.left = std::max(area.left, 0);
+    area.top = std::max(area.top, 0);
+    area.right = std::min(area.right, img.width);
+    area.bottom = std::min(area.bottom, img.height);
+    int dark = 0;
+    int all = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x, ++all) {
+            const ui::Color c = img.at(x, y);
+            if (c.r + c.g + c.b < 3 * 100) ++dark;
+        }
+    return all ? static_cast<double>(dark) / all : 0.0;
+}
+
+class LanguageChoice : public ui::Dialog {
+  public:
+    LanguageChoice() : Dialog(resources::kLanguageDialog) {}
+    int choice = 0;
+
+  protected:
+    void onCommand(int id) override {
+        if (id >= 1099 && id <= 1101) {
+            choice = id - 1099;
+            endDialog(ui::kIdOk);
+            return;
+        }
+        Dialog::onCommand(id);
+    }
+};
+
+TEST(QtBackend, LanguageDialogRendersItsChineseTextsAndAClickEndsIt) {
+    ASSERT_TRUE(ui::qt::canRenderText(u"中文(Chinese)语种选择")) << "no CJK font installed";
+    LanguageChoice d;
+    const fs::path png = outputDir() / "language_dialog.png";
+    fs::remove(png);
+    ui::Rect chinese;
+    ui::Rect other;
+    const int result = runGuarded(d, [&](ui::Dialog& dlg) {
+        chinese = dlg.control(1099).rect();
+        other = dlg.control(1101).rect();
+        EXPECT_TRUE(ui::qt::saveWindowPng(dlg, png));
+        EXPECT_TRUE(ui::qt::clickWidget(dlg, 1100));
+    });
+    EXPECT_EQ(result, ui::kIdOk);
+    EXPECT_EQ(d.choice, 1);
+    ASSERT_TRUE(fs::exists(png));
+    const auto img = ui::qt::loadPng(png);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width, 390);
+    EXPECT_EQ(img->height, 120);
+    // "中文" is the left part of the centred button text: ink there, and none
+    // where the hidden third button would be.
+    const int cx = (chinese.left + chinese.right) / 2;
+    const int cy = (chinese.top + chinese.bottom) / 2;
+    EXPECT_GT(inkIn(*img, {cx - 40, cy - 8, cx - 12, cy + 8}), 0.05);
+    EXPECT_EQ(inkIn(*img, {other.left + 4, other.top + 4, other.right - 4, other.bottom - 4}), 0.0);
+}
+
+TEST(QtBackend, EscapeKeyCancelsAndSwallowedKeysDoNot) {
+    LanguageChoice d;
+    EXPECT_EQ(runGuarded(d, [](ui::Dialog& dlg) { ui::qt::sendKey(dlg, ui::Key::Escape); }),
+              ui::kIdCancel);
+    EXPECT_EQ(d.choice, 0);
+
+    Recorder main(resources::kMainDialog);
+    main.keyAction = ui::KeyAction::Swallow;
+    EXPECT_EQ(runGuarded(main,
+                         [&](ui::Dialog& dlg) {
+                             ui::qt::sendKey(dlg, ui::Key::Escape);
+                             ui::qt::sendKey(dlg, ui::Key::Enter);
+                             EXPECT_FALSE(dlg.modalEnded());
+                             dlg.userClose();
+                         }),
+              ui::kIdCancel);
+    EXPECT_TRUE(main.has("key escape"));
+    EXPECT_TRUE(main.has("key enter"));
+}
+
+TEST(QtBackend, PageInTheMainWindowRendersAndItsButtonsReachTheHandler) {
+    Recorder main(resources::kMainDialog);
+    Recorder page(resources::kStatusPage);
+    const fs::path png = outputDir() / "status_page.png";
+    fs::remove(png);
+    ui::Rect groupTitle;
+    const int result = runGuarded(main, [&](ui::Dialog& dlg) {
+        dlg.move(ui::Rect::fromXywh(0, 0, 1000, 730));
+        ui::Control& tabs = dlg.control(1064);
+        tabs.move(ui::Rect::fromXywh(5, 5, 990, 704));
+        tabs.insertItem(0, u"【驱动状态】");
+        tabs.insertItem(1, u"【驱动参数】");
+        const ui::Rect item = tabs.itemRect(0);
+        EXPECT_GT(item.height(), 10);
+        ASSERT_TRUE(page.create(dlg, 1064));
+        page.move({item.left, item.bottom + 1, 990 - 3, 704 - 1});
+        page.show(true);
+        page.setRadioGroupIndex(1070, 5);
+        ui::Control& list = page.control(1068);
+        list.setExtendedStyle(ui::list_style::kFullRowSelect | ui::list_style::kGridLines);
+        list.insertColumn(0, u"参数名称", 200);
+        list.insertColumn(1, u"当前值", 105);
+        list.insertRow(0, u"电机转速");
+        list.setCellText(0, 1, u"未知");
+        ui::qt::processEvents(50);
+        EXPECT_TRUE(ui::qt::saveWindowPng(dlg, png));
+        const ui::Point origin = page.control(1084).screenOrigin() - dlg.windowRect().topLeft();
+        groupTitle = ui::Rect::fromXywh(origin.x + 4, origin.y - 2, 60, 16);
+
+        // Real clicks: a radio button joins its group, a push button commands.
+        EXPECT_TRUE(ui::qt::clickWidget(page, 1072));
+        EXPECT_EQ(page.radioGroupIndex(1070), 2);
+        EXPECT_EQ(page.check(1075), 0);
+        EXPECT_TRUE(ui::qt::clickWidget(page, 1072));  // clicked again: stays checked
+        EXPECT_EQ(page.check(1072), 1);
+        EXPECT_TRUE(ui::qt::clickWidget(page, 1065));
+        EXPECT_TRUE(page.has("command 1065"));
+        dlg.userClose();
+    });
+    EXPECT_EQ(result, ui::kIdCancel);
+    EXPECT_TRUE(page.has("destroy 135"));
+    const auto img = ui::qt::loadPng(png);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width, 1000);
+    EXPECT_GT(inkIn(*img, groupTitle), 0.03) << "group box title 通讯管理";
+}
+
+class TimedDialog : public Recorder {
+  public:
+    TimedDialog() : Recorder(resources::kLanguageDialog) {}
+    int ticks = 0;
+
+  protected:
+    bool onInitDialog() override {
+        setTimer(1, 20);
+        return Recorder::onInitDialog();
+    }
+    void onTimer(int id) override {
+        Recorder::onTimer(id);
+        if (++ticks == 3) endDialog(42);
+    }
+};
+
+TEST(QtBackend, WindowTimerAndPostedTasksRunOnTheUiThread) {
+    TimedDialog d;
+    EXPECT_EQ(runGuarded(d, [](ui::Dialog&) {}), 42);
+    EXPECT_EQ(d.ticks, 3);
+    EXPECT_TRUE(d.has("timer 1"));
+
+    LanguageChoice posted;
+    const std::thread::id uiThread = std::this_thread::get_id();
+    bool onUi = false;
+    EXPECT_EQ(runGuarded(posted,
+                         [&](ui::Dialog& dlg) {
+                             std::thread([&] {
+                                 dlg.post([&] {
+                                     onUi = std::this_thread::get_id() == uiThread;
+                                     dlg.endDialog(7);
+                                 });
+                             }).join();
+                         }),
+              7);
+    EXPECT_TRUE(onUi);
+}
+
+class Canvas : public Recorder {
+  public:
+    Canvas() : Recorder(resources::kScopePage) {}
+};
+
+TEST(QtBackend, ImageContextDrawsLinesAndCopiesToAControl) {
+    auto dc = ui::createMemoryContext({60, 40});
+    ASSERT_NE(dc, nullptr);
+    dc->fillRect({0, 0, 60, 40}, ui::rgb(64, 128, 128));
+    dc->setPen(ui::PenStyle::Solid, ui::rgb(255, 0, 0), 1);
+    dc->moveTo({5, 10});
+    dc->lineTo({50, 10});
+    EXPECT_EQ(dc->pixel({20, 10}), ui::rgb(255, 0, 0));
+    EXPECT_EQ(dc->pixel({20, 12}), ui::rgb(64, 128, 128));
+    EXPECT_GT(dc->textExtent(u"+5.0").width, 0);
+
+    Recorder main(resources::kMainDialog);
+    Canvas page;
+    std::optional<ui::qt::Image> shot;
+    ui::Point hostOrigin;
+    runGuarded(main, [&](ui::Dialog& dlg) {
+        ASSERT_TRUE(page.create(dlg, 1064));
+        page.show(true);
+        page.control(1011).move(ui::Rect::fromXywh(0, 0, 60, 40));
+        auto window = page.controlContext(1011);
+        ASSERT_NE(window, nullptr);
+        window->copyFrom(*dc, {0, 0, 60, 40}, {0, 0});
+        window.reset();
+        ui::qt::processEvents(20);
+        shot = ui::qt::grabWindow(page);
+        hostOrigin = page.control(1011).rect().topLeft();
+        dlg.userClose();
+    });
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(shot->at(hostOrigin.x + 20, hostOrigin.y + 10), ui::rgb(255, 0, 0));
+    EXPECT_EQ(shot->at(hostOrigin.x + 20, hostOrigin.y + 20), ui::rgb(64, 128, 128));
+}
+
+TEST(QtBackend, FileFiltersBecomeNameFilters) {
+    EXPECT_EQ(ui::qt::toNameFilters(u"(*.dat)|*.dat|*(*.*)|*.*||"),
+              u"(*.dat) (*.dat);;*(*.*) (*.*)");
+    EXPECT_EQ(ui::qt::toNameFilters(u"Data|*.dat;*.bak||"), u"Data (*.dat *.bak)");
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/file_io.h"
@@ -21,6 +22,12 @@ bool equalsNoCase(std::u16string_view a, std::u16string_view b) {
     for (std::size_t i = 0; i < a.size(); ++i)
         if (asciiLower(a[i]) != asciiLower(b[i])) return false;
     return true;
+}
+
+std::u16string foldCase(std::u16string_view text) {
+    std::u16string out(text);
+    for (char16_t& c : out) c = asciiLower(c);
+    return out;
 }
 
 float toFloat(double v) {
@@ -56,9 +63,15 @@ class LanguageParser {
             info.number = number;
             info.headerOffset = open;
             info.known = number >= 0 && number <= 5;
-            // Step 3.
-            const std::size_t firstHash = findChar(u'#', bodyStart, t_.size());
-            const std::size_t end = find(u"#END", bodyStart, t_.size());
+            // Step 3. A section's own "#END" is the first one before the next
+            // section header: a section without "#END" is skipped and the
+            // following sections are still read (Part 2.2, edge cases),
+            // instead of running on to the next section's "#END".
+            const std::size_t limit = nextHeader(bodyStart);
+            const std::size_t hash = nextHash_.next(t_, u"#", bodyStart);
+            const std::size_t endMark = nextEnd_.next(t_, u"#END", bodyStart);
+            const std::size_t firstHash = hash < limit ? hash : npos;
+            const std::size_t end = endMark != npos && endMark + 4 <= limit ? endMark : npos;
             if (firstHash == npos || end == npos) {
                 note(info);
                 pos = bodyStart;
@@ -107,6 +120,26 @@ class LanguageParser {
     std::size_t findChar(char16_t c, std::size_t from, std::size_t limit) const {
         if (from >= limit) return npos;
         return t_.substr(0, limit).find(c, from);
+    }
+    // Start of the next section header "[<" number ">]" (blanks, a sign and
+    // digits between the brackets) at or after `from`; the text end if none.
+    // Calls come with increasing `from`, so the last answer is reused while it
+    // lies ahead: the scans stay linear in the text.
+    std::size_t nextHeader(std::size_t from) {
+        if (headerFrom_ <= from && headerAt_ >= from) return headerAt_;
+        headerFrom_ = from;
+        headerAt_ = scanHeader(from);
+        return headerAt_;
+    }
+    std::size_t scanHeader(std::size_t from) const {
+        for (std::size_t at = find(u"[<", from, t_.size()); at != npos; at = find(u"[<", at + 1, t_.size())) {
+            std::size_t i = at + 2;
+            while (i < t_.size() && (t_[i] == u' ' || t_[i] == u'\t' || t_[i] == u'+' || t_[i] == u'-' ||
+                                     (t_[i] >= u'0' && t_[i] <= u'9')))
+                ++i;
+            if (i + 1 < t_.size() && t_[i] == u'>' && t_[i + 1] == u']') return at;
+        }
+        return t_.size();
     }
     bool isMarker(std::size_t i) const { return t_[i] == u'#' && (i == 0 || t_[i - 1] != u'\\'); }
     std::size_t findMarker(std::size_t from, std::size_t limit) const {
@@ -209,7 +242,7 @@ class LanguageParser {
                 info.endedEarly = true;
                 return;
             }
-            macros_.emplace_back(name, value);
+            macros_.emplace(foldCase(name), value);  // the first of equal names wins
             ++info.entriesRead;
         }
     }
@@ -217,8 +250,7 @@ class LanguageParser {
     TextRef macroOrText(std::u16string_view field, std::size_t parameter, int fieldNumber) {
         if (field.size() < 2 || field.front() != u'%' || field.back() != u'%') return TextRef(field);
         const std::u16string_view name = field.substr(1, field.size() - 2);
-        for (const auto& [macroName, value] : macros_)
-            if (equalsNoCase(macroName, name)) return TextRef(value);
+        if (const auto it = macros_.find(foldCase(name)); it != macros_.end()) return TextRef(it->second);
         if (diag_)
             diag_->unresolvedMacros.push_back({parameter, fieldNumber, std::u16string(name), !macrosRead_});
         return TextRef(std::u16string_view{});
@@ -358,9 +390,27 @@ class LanguageParser {
     LanguageDiagnostics* diag_;
     std::u16string_view t_;
     unsigned seen_ = 0;
+    std::size_t headerFrom_ = npos;  // nextHeader's last query and answer
+    std::size_t headerAt_ = 0;
+    // The first occurrence of a needle at or after a position that only grows
+    // from one section to the next: the last answer is reused while it lies
+    // ahead, so a text of many sections without "#END" costs linear time.
+    struct ForwardSearch {
+        std::size_t from = npos;
+        std::size_t at = npos;
+        std::size_t next(std::u16string_view text, std::u16string_view needle, std::size_t start) {
+            if (from != npos && from <= start && (at == npos || at >= start)) return at;
+            from = start;
+            at = start < text.size() ? text.find(needle, start) : npos;
+            return at;
+        }
+    };
+    ForwardSearch nextHash_;
+    ForwardSearch nextEnd_;
     bool macrosRead_ = false;
-    // Section 1, used while reading and dropped with the parser.
-    std::vector<std::pair<std::u16string_view, std::u16string_view>> macros_;
+    // Section 1 by name folded to lower case (ASCII letters; names are looked
+    // up without regard to case), used while reading, dropped with the parser.
+    std::unordered_map<std::u16string, std::u16string_view> macros_;
 
   public:
     static LanguageData parse(std::vector<char16_t> text, LanguageDiagnostics* diagnostics) {

@@ -454,6 +454,8 @@ bool Dialog::userKey(Key key) {
     if (!touch("Dialog::userKey") || !exists_) return false;
     Dialog& r = root();
     Control* focused = r.focus_;
+    const bool onButton = focused && focused->kind() == ControlKind::PushButton &&
+                          focused->visible_ && focused->enabled_;
     for (Dialog* d = focused ? &focused->owner() : &r; d; d = d->parent_) {
         switch (d->preTranslateKey(key)) {
             case KeyAction::Swallow:
@@ -463,14 +465,19 @@ bool Dialog::userKey(Key key) {
             case KeyAction::Default:
                 break;
         }
+        // A page presses its own focused button on Enter before its parents
+        // are asked; it has no OK or Cancel of its own.
+        if (d->parent_ && key == Key::Enter && onButton && &focused->owner() == d) {
+            d->onCommand(focused->id());
+            return false;
+        }
     }
     // The modal dialog's own handling, as IsDialogMessage does it.
     if (key == Key::Escape) {
         r.onCommand(kIdCancel);
         return false;
     }
-    if (focused && focused->kind() == ControlKind::PushButton && focused->visible_ &&
-        focused->enabled_) {
+    if (onButton) {
         focused->owner().onCommand(focused->id());
         return false;
     }

@@ -144,8 +144,12 @@ class Dialog {
     bool userClickRow(int id, int row);          // mouse click in a list view; -1 below the rows
     bool userSetPosition(int id, int position);  // track bar
     bool userFocus(int id);
-    // Enter or Escape, with the focus where it is. Returns true when the key is
-    // to be given to the focused control as an ordinary key.
+    // Enter or Escape, with the focus where it is: preTranslateKey of the
+    // window with the focus and then of its parents decides first; a page then
+    // presses its own focused push button on Enter; what is left is the modal
+    // dialog's: Escape is Cancel, Enter presses the focused push button, else the
+    // default button (when enabled, even hidden), else OK. Returns true when the
+    // key is to be given to the focused control as an ordinary key.
     bool userKey(Key key);
     void userClose();  // the close box
     void userSystemCommand(int command);

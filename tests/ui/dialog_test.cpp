@@ -112,11 +112,18 @@ TEST_F(Modal, PreTranslateSwallowsOrDeliversBeforeTheDialogSeesTheKey) {
         EXPECT_TRUE(main.userKey(ui::Key::Enter));
         EXPECT_TRUE(page.has("key enter"));
         EXPECT_FALSE(main.modalEnded());
-        // A page that lets keys pass leaves them to its parent's rule.
+        // A page that lets keys pass leaves them to its parent's rule...
         page.keyAction = ui::KeyAction::Default;
         main.log.clear();
         EXPECT_FALSE(main.userKey(ui::Key::Escape));
         EXPECT_EQ(main.log, std::vector<std::string>{"key escape"});
+        // ...except Enter on its own focused button, which it presses itself.
+        page.setFocus(1057);
+        main.log.clear();
+        EXPECT_FALSE(main.userKey(ui::Key::Enter));
+        EXPECT_EQ(page.log.back(), "command 1057");
+        EXPECT_TRUE(main.log.empty());
+        EXPECT_FALSE(main.modalEnded());
         // The close box still closes.
         main.userClose();
         EXPECT_TRUE(main.modalEnded());

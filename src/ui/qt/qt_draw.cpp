@@ -44,6 +44,9 @@ QPixmap iconPixmap(int /*iconId*/) {
 
 QImage& CanvasLabel::canvas() {
     if (canvas_.size() != size()) {
+        // The image covers the label: painting it must not repaint the parent,
+        // whose paint handler may well be what draws here.
+        setAttribute(Qt::WA_OpaquePaintEvent);
         canvas_ = QImage(size(), QImage::Format_RGB32);
         canvas_.fill(palette().color(QPalette::Window));
     }

@@ -87,17 +87,22 @@ Bytes RtuClient::receive(std::chrono::milliseconds timeout, std::chrono::millise
     Bytes out;
     auto deadline = Clock::now() + timeout;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
         if (left.count() <= 0) return out;
+        timespec ts{static_cast<time_t>(left.count() / 1'000'000'000),
+                    static_cast<long>(left.count() % 1'000'000'000)};
         pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        int r = ::ppoll(&p, 1, &ts, nullptr);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) return out;
         std::uint8_t buffer[512];
         ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n > 0) {
+            const auto now = Clock::now();
+            if (out.empty()) firstByteAt = now;
+            lastByteAt = now;
             out.insert(out.end(), buffer, buffer + n);
-            deadline = Clock::now() + silence;
+            deadline = now + silence;
         }
     }
 }

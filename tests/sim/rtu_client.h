@@ -52,6 +52,8 @@ class RtuClient {
     int exceptionOf(std::uint8_t function, const Bytes& data);
 
     std::uint8_t station_ = 1;
+    // When the first and the last byte of the last receive() were read.
+    std::chrono::steady_clock::time_point firstByteAt{}, lastByteAt{};
 
   private:
     int fd_ = -1;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace sim {
@@ -234,6 +235,13 @@ ModbusError DriveImage::writeCoils(std::uint16_t start, const std::vector<bool>&
 }
 
 bool DriveImage::attachEeprom(const std::filesystem::path& path, std::string& error) {
+    // A store must not fail for want of the folder long after start-up.
+    const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        error = "no folder " + folder.string() + " for the EEPROM file";
+        return false;
+    }
     auto stored = readEepromFile(path, error);
     if (!stored) return false;
     std::lock_guard lock(mutex_);
@@ -256,7 +264,12 @@ ModbusError DriveImage::storeLocked(const std::vector<std::size_t>& indices) {
     for (std::size_t i : indices) next[layout_.parameters[i].address] = values_[i];
     if (eepromPath_) {
         std::string error;
-        if (!writeEepromFile(*eepromPath_, next, error)) return ModbusError::DeviceFailure;
+        if (!writeEepromFile(*eepromPath_, next, error)) {
+            // The master sees exception 04; the person running the simulator
+            // learns why.
+            std::fprintf(stderr, "servo-sim: EEPROM store failed: %s\n", error.c_str());
+            return ModbusError::DeviceFailure;
+        }
     }
     eeprom_ = std::move(next);
     return ModbusError::None;

@@ -68,6 +68,10 @@ RtuClient::RtuClient(const std::string& path) {
     ::tcflush(fd_, TCIOFLUSH);
 }
 
+RtuClient::RtuClient(int fd) : fd_(fd) {
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+}
+
 RtuClient::~RtuClient() {
     if (fd_ >= 0) ::close(fd_);
 }

@@ -29,6 +29,8 @@ class RtuClient {
   public:
     // Opens the pty in raw mode; throws on failure.
     explicit RtuClient(const std::string& path);
+    // Takes over an open descriptor (e.g. the master side of a pty).
+    explicit RtuClient(int fd);
     ~RtuClient();
     RtuClient(const RtuClient&) = delete;
     RtuClient& operator=(const RtuClient&) = delete;

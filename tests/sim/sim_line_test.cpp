@@ -1,6 +1,7 @@
 // servo-sim as a process, through its pseudo-terminal: our own RTU client and
 // mbpoll as masters, the fixture's control channel to switch faults on and
 // off while it runs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -74,6 +75,25 @@ TEST(SimLine, ReadyLineAndLink) {
     EXPECT_EQ(std::string(std::getenv("SERVO_COM1")), sim.ptyPath());
     EXPECT_EQ(sim.stop(), 0);  // a clean end on SIGTERM, and the link is gone
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(SimLine, ServesAGivenDevice) {
+    // A pty pair made here stands in for a serial device.
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string device = ::ptsname(master);
+    simtest::TempDir dir;
+    SimProcess sim({"--defs", simtest::writeTestDefs(dir.path()).string(), "--device", device,
+                    "--baud", "9600"});
+    EXPECT_EQ(sim.readyLine(), "READY device=" + device + " station=1 baud=9600");
+    RtuClient c(master);
+    EXPECT_EQ(c.readRegisters(0, 2), (std::vector<std::uint16_t>{10, 1207}));
+    // The line speed sets the pace: at 9600 bit/s the 45 bytes of 20 registers
+    // take 47 ms.
+    EXPECT_EQ(c.readRegisters(100, 20).size(), 20u);
+    EXPECT_GE(c.lastByteAt - c.firstByteAt, 25ms);
 }
 
 TEST(SimLine, ParameterReadsAndWrites) {
@@ -232,6 +252,9 @@ TEST(SimLine, StartUpFailuresAreReportedAndChangeNothing) {
     EXPECT_EQ(fileText(eeprom), before);
     EXPECT_EQ(e.output.find("READY"), std::string::npos);
 
+    e = SimProcess::runToExit({"--defs", defs, "--eeprom", (dir.path() / "no" / "e.txt").string()});
+    EXPECT_EQ(e.code, 1);
+    EXPECT_NE(e.errorOutput.find("no folder"), std::string::npos) << e.errorOutput;
     e = SimProcess::runToExit({"--defs", (dir.path() / "missing.cfg").string()});
     EXPECT_EQ(e.code, 1);
     EXPECT_NE(e.errorOutput.find("missing.cfg"), std::string::npos) << e.errorOutput;

@@ -5,6 +5,9 @@
 // destruction. Failures throw std::runtime_error with the simulator's error
 // output, so that a test fails loudly rather than being skipped.
 //
+// The child is killed when the thread that created the fixture ends (so that
+// no simulator outlives a crashed test): create it on the test's own thread.
+//
 //   testsupport::SimProcess sim({"--station", "3"});
 //   sim.exportAsCom(1);                  // SERVO_COM1=<pty path>
 //   sim.ok("noanswer on");               // throws unless the answer is "OK ..."

@@ -43,7 +43,7 @@ bool Dialog::touch(const char* what) const {
     return false;
 }
 
-bool Dialog::build(Dialog* parent, int hostId) {
+bool Dialog::build(Dialog* parent, int hostId, bool modal) {
     if (exists_) {
         reportViolation("dialog " + std::to_string(templateId_) + " created twice");
         return false;
@@ -64,14 +64,14 @@ bool Dialog::build(Dialog* parent, int hostId) {
     caption_ = template_->caption;
     parent_ = parent;
     hostId_ = hostId;
-    modal_ = parent == nullptr;
+    modal_ = modal;
     ended_ = false;
     result_ = -1;
     sizeState_ = SizeState::Restored;
     focus_ = nullptr;
     systemMenu_.clear();
     const Size size{u.toPixelsX(template_->cx), u.toPixelsY(template_->cy)};
-    if (modal_) {
+    if (!parent) {
         Rect area = backend->workArea();
         if (!modalStack().empty()) area = modalStack().back()->windowRect();
         const int x = area.left + (area.width() - size.width) / 2;
@@ -90,7 +90,7 @@ bool Dialog::build(Dialog* parent, int hostId) {
 }
 
 int Dialog::runModal() {
-    if (!touch("Dialog::runModal") || !build(nullptr, 0)) return -1;
+    if (!touch("Dialog::runModal") || !build(nullptr, 0, true)) return -1;
     modalStack().push_back(this);
     if (onInitDialog() && !focus_) {
         for (const auto& c : controls_) {
@@ -114,7 +114,13 @@ bool Dialog::create(Dialog& parent, int hostId) {
                         std::to_string(hostId));
         return false;
     }
-    if (!build(&parent, hostId)) return false;
+    if (!build(&parent, hostId, false)) return false;
+    onInitDialog();
+    return true;
+}
+
+bool Dialog::createModeless() {
+    if (!touch("Dialog::createModeless") || !build(nullptr, 0, false)) return false;
     onInitDialog();
     return true;
 }

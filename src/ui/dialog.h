@@ -63,11 +63,16 @@ class Dialog {
     // (a tab control for pages) at (0, 0) with its template size, and initialises
     // it. Destroyed with the parent's window or by destroy().
     bool create(Dialog& parent, int hostId);
+    // Creates the window as a modeless top-level dialog, centred like a modal
+    // one, shown and initialised; it stays until destroy(). Hosts pages in
+    // tests and tools without a modal loop.
+    bool createModeless();
     // Ends a modal dialog's loop with the result. Child dialogs do not end.
     void endDialog(int result);
     void destroy();
     bool exists() const { return exists_; }
     bool isModal() const { return modal_; }
+    bool isTopLevel() const { return exists_ && parent_ == nullptr; }
     bool modalEnded() const { return ended_; }
     int modalResult() const { return result_; }
     Dialog* parent() const { return parent_; }
@@ -195,7 +200,7 @@ class Dialog {
     };
 
     bool touch(const char* what) const;
-    bool build(Dialog* parent, int hostId);
+    bool build(Dialog* parent, int hostId, bool modal);
     void destroyWindow(bool runHandlers);
     void notifyWindow(WindowChange change);
     void notifyControl(Control& control, Change change, int index);

@@ -187,8 +187,12 @@ class HeadlessView final : public WindowView {
     std::unique_ptr<DrawContext> controlContext(Control& control) override {
         auto& surface = canvases_[&control];
         const Size size = control.clientRect().size();
-        if (!surface || surface->size != size)
+        if (!surface) {
             surface = std::make_shared<RecordingContext::Surface>(size, kWindowColor);
+        } else if (surface->size != size) {
+            // Resized in place: contexts that a page keeps stay on the control.
+            *surface = RecordingContext::Surface(size, kWindowColor);
+        }
         return std::make_unique<RecordingContext>(surface);
     }
 

@@ -211,6 +211,28 @@ TEST_F(Modal, PagesLiveInTheirHostAndGoAfterTheirParent) {
     EXPECT_FALSE(status.exists());
 }
 
+TEST_F(Modal, AModelessWindowHostsPagesWithoutALoop) {
+    Recorder main(102);
+    Recorder page(131);
+    ASSERT_TRUE(main.createModeless());
+    EXPECT_TRUE(main.isTopLevel());
+    EXPECT_FALSE(main.isModal());
+    EXPECT_TRUE(main.isVisible());
+    ASSERT_TRUE(page.create(main, 1064));
+    main.setTimer(1, 100);
+    backend.advance(100);
+    EXPECT_TRUE(main.has("timer 1"));
+    // Escape reaches Cancel, which does not end a modeless window.
+    main.userKey(ui::Key::Escape);
+    EXPECT_TRUE(main.has("command 2"));
+    EXPECT_TRUE(main.exists());
+    EXPECT_TRUE(backend.modalRuns().empty());
+    main.destroy();
+    EXPECT_FALSE(page.exists());
+    EXPECT_TRUE(page.has("destroy 131"));
+    EXPECT_EQ(backend.timerCount(), 0u);
+}
+
 TEST_F(Modal, TimersTickOnTheBackendClockUntilKilledOrDestroyed) {
     Recorder main(102);
     Recorder page(130);

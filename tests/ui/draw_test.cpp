@@ -117,11 +117,16 @@ TEST(RecordingContext, BlockCopyReachesTheControlCanvasAndStaysThere) {
         EXPECT_EQ(paintView.count(Kind::Icon), 1u);
         EXPECT_EQ(backend.canvas(page, 1011)->ops.size(), 2u);
 
-        // A resized host gets a fresh canvas of its new size.
+        // A resized host gets a fresh canvas of its new size, and a context
+        // kept from before draws on it.
+        auto kept = page.controlContext(1011);
         page.control(1011).move(ui::Rect::fromXywh(5, 5, 200, 100));
         page.draw();
         EXPECT_EQ(backend.canvas(page, 1011)->size, (ui::Size{200, 100}));
         EXPECT_EQ(backend.canvas(page, 1011)->ops.size(), 1u);
+        kept->fillRect({0, 0, 5, 5}, kRed);
+        EXPECT_EQ(kept->size(), (ui::Size{200, 100}));
+        EXPECT_EQ(ui::RecordingContext(backend.canvas(page, 1011)).pixel({2, 2}), kRed);
     });
     main.runModal();
 }

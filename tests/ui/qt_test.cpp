@@ -241,26 +241,25 @@ TEST(QtBackend, ImageContextDrawsLinesAndCopiesToAControl) {
     EXPECT_EQ(dc->pixel({20, 12}), ui::rgb(64, 128, 128));
     EXPECT_GT(dc->textExtent(u"+5.0").width, 0);
 
+    // A modeless window hosts the page; no loop runs but the test's own.
     Recorder main(resources::kMainDialog);
     Canvas page;
-    std::optional<ui::qt::Image> shot;
-    ui::Point hostOrigin;
-    runGuarded(main, [&](ui::Dialog& dlg) {
-        ASSERT_TRUE(page.create(dlg, 1064));
-        page.show(true);
-        page.control(1011).move(ui::Rect::fromXywh(0, 0, 60, 40));
-        auto window = page.controlContext(1011);
-        ASSERT_NE(window, nullptr);
-        window->copyFrom(*dc, {0, 0, 60, 40}, {0, 0});
-        window.reset();
-        ui::qt::processEvents(100);
-        // Drawing from the paint handler settles instead of repainting forever.
-        EXPECT_GE(page.paints, 1);
-        EXPECT_LE(page.paints, 3);
-        shot = ui::qt::grabWindow(page);
-        hostOrigin = page.control(1011).rect().topLeft();
-        dlg.userClose();
-    });
+    ASSERT_TRUE(main.createModeless());
+    ASSERT_TRUE(page.create(main, 1064));
+    page.show(true);
+    page.control(1011).move(ui::Rect::fromXywh(0, 0, 60, 40));
+    auto window = page.controlContext(1011);
+    ASSERT_NE(window, nullptr);
+    window->copyFrom(*dc, {0, 0, 60, 40}, {0, 0});
+    window.reset();
+    ui::qt::processEvents(100);
+    // Drawing from the paint handler settles instead of repainting forever.
+    EXPECT_GE(page.paints, 1);
+    EXPECT_LE(page.paints, 3);
+    const std::optional<ui::qt::Image> shot = ui::qt::grabWindow(page);
+    const ui::Point hostOrigin = page.control(1011).rect().topLeft();
+    main.destroy();
+    EXPECT_FALSE(page.exists());
     ASSERT_TRUE(shot);
     EXPECT_EQ(shot->at(hostOrigin.x + 20, hostOrigin.y + 10), ui::rgb(255, 0, 0));
     EXPECT_EQ(shot->at(hostOrigin.x + 20, hostOrigin.y + 20), ui::rgb(64, 128, 128));

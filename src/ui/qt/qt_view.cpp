@@ -192,14 +192,14 @@ QtView::QtView(WidgetRegistry& registry, Dialog& dialog) : registry_(registry), 
     PushGuard guard(pushing_);
     const resources::DialogTemplate& t = *dialog.dialogTemplate();
     QWidget* top = nullptr;
-    if (dialog.isModal()) {
+    if (dialog.isTopLevel()) {
         auto* w = new DialogWindow(*this, QApplication::activeModalWidget());
         Qt::WindowFlags flags = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
         if (t.style & resources::dialog_style::kSystemMenu) flags |= Qt::WindowSystemMenuHint;
         if (t.style & resources::dialog_style::kMinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
         if (t.style & resources::dialog_style::kResizable) flags |= Qt::WindowMaximizeButtonHint;
         w->setWindowFlags(flags);
-        w->setWindowModality(Qt::ApplicationModal);
+        if (dialog.isModal()) w->setWindowModality(Qt::ApplicationModal);
         w->setSizeGripEnabled(false);
         top = w;
     } else {
@@ -221,6 +221,7 @@ QtView::QtView(WidgetRegistry& registry, Dialog& dialog) : registry_(registry), 
         if (c->kind() == ControlKind::GroupBox) widgets_[c.get()]->lower();
     windowChanged(WindowChange::Caption);
     applyWindowGeometry();
+    // A modal window shows when its loop starts.
     if (!dialog.isModal()) top->setVisible(dialog.isVisible());
 }
 
@@ -609,7 +610,7 @@ void QtView::applyWindowGeometry() {
     PushGuard guard(pushing_);
     const Rect r = dialog_.windowRect();
     const resources::DialogTemplate& t = *dialog_.dialogTemplate();
-    if (dialog_.isModal() && !(t.style & resources::dialog_style::kResizable)) {
+    if (dialog_.isTopLevel() && !(t.style & resources::dialog_style::kResizable)) {
         window_->setFixedSize(r.width(), r.height());
         window_->move(r.left, r.top);
     } else {

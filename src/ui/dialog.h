@@ -83,6 +83,7 @@ class Dialog {
     WindowView* view() const { return view_.get(); }
 
     // --- Window
+    // The caption starts as the template's each time the window is created.
     const std::u16string& caption() const { return caption_; }
     void setCaption(std::u16string_view caption);
     // In screen pixels for a modal dialog, else in the host control's client pixels.
@@ -110,8 +111,8 @@ class Dialog {
     // The mouse position relative to a control's top-left corner.
     Point cursorPosition(int controlId) const;
     void invalidate();
-    // Any thread: runs the task on the user interface thread, unless this
-    // window has been destroyed by then (the task is dropped).
+    // Any thread: runs the task on the user interface thread while the window
+    // that exists at the call still exists; otherwise the task is dropped.
     void post(std::function<void()> task);
 
     // --- Controls, by id. An unknown id is a usage error.

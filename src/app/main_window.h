@@ -1,0 +1,94 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/main_page.h"
+#include "app/page_tabs.h"
+#include "ui/dialog.h"
+
+namespace app {
+
+// Starts a thread running `body`. Throws std::system_error when no thread can
+// be started, as the std::thread constructor does. Tests replace it.
+using ThreadLauncher = std::function<std::thread(std::function<void()> body)>;
+
+// The program's only top-level window (template 102), run modally by the start
+// sequence: the tab control with the pages, the status line under it, the
+// About entry of the system menu, the 100 ms timer that refreshes the selected
+// page, and the poll thread.
+class MainWindow : public ui::Dialog {
+  public:
+    static constexpr int kTabControl = 1064;
+    static constexpr int kStatusLine = 1093;
+    static constexpr int kAboutCommand = 16;
+    static constexpr int kRefreshTimer = 1;
+    static constexpr int kRefreshPeriodMs = 100;
+    // How long the window's destroy step waits before it joins the poll thread.
+    static constexpr int kStopWaitMs = 300;
+
+    // Constructs the pages through the factory. An empty launcher starts a
+    // std::thread.
+    MainWindow(AppContext& context, const PageFactory& pages, ThreadLauncher launcher = {});
+    ~MainWindow() override;
+
+    AppContext& context() { return context_; }
+    const PageTabs& tabs() const { return tabs_; }
+    // The page of a tab, by tab index (0 status, 1 parameters, 2 scope), or
+    // nullptr.
+    MainPage* page(int index) const;
+
+    // Read by the poll thread.
+    int visiblePage() const { return visiblePage_.load(std::memory_order_relaxed); }
+    bool stopRequested() const { return stopRequested_.load(std::memory_order_relaxed) != 0; }
+    bool initialised() const { return initialised_; }
+    // True while a poll thread has been started and not yet joined.
+    bool pollThreadRunning() const { return pollThread_.joinable(); }
+
+    // User interface thread: the status line shows the text; an unchanged text
+    // is not set again, so that it does not repaint.
+    void setStatusText(std::u16string_view text);
+    // Any thread: setStatusText on the user interface thread later (dropped
+    // when the window has gone by then).
+    void postStatusText(std::u16string text);
+    // Poll thread: polls the page of the tab at `index`; nothing when there is
+    // no such page.
+    std::optional<std::uint8_t> pollPage(int index);
+
+  protected:
+    bool onInitDialog() override;
+    void onSelectionChange(int id) override;
+    void onTabClick(int id, int index) override;
+    void onTimer(int id) override;
+    void onSize(ui::SizeState state, int width, int height) override;
+    void onPaint(ui::DrawContext& dc) override;
+    void onSystemCommand(int command) override;
+    void onDestroy() override;
+    ui::KeyAction preTranslateKey(ui::Key key) override;
+
+  private:
+    void layout();
+    void layoutPages();
+    void buildPages();
+    void startPollThread();
+    void stopPollThread();
+
+    AppContext& context_;
+    PageSet pageSet_;
+    PageTabs tabs_;
+    // The pages of the tabs, in tab order; fixed before the poll thread starts.
+    std::vector<MainPage*> tabPages_;
+    std::atomic<std::int32_t> visiblePage_{0};
+    std::atomic<std::int32_t> stopRequested_{0};
+    bool initialised_ = false;
+    ThreadLauncher launcher_;
+    std::thread pollThread_;
+};
+
+}  // namespace app

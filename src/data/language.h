@@ -116,6 +116,7 @@ class LanguageData {
     // A moved-from LanguageData is empty.
     LanguageData(LanguageData&& other) noexcept { *this = std::move(other); }
     LanguageData& operator=(LanguageData&& other) noexcept {
+        if (this == &other) return *this;
         text_ = std::move(other.text_);
         other.text_.clear();
         ui_ = other.ui_;
@@ -159,7 +160,12 @@ class LanguageData {
 
 // Parses a language file image: its text is the first L / 2 UTF-16
 // little-endian characters of the L bytes (an odd last byte is ignored).
-// Never fails: malformed content gives what could be read.
+// Never fails: malformed content gives what could be read; no search looks
+// outside the text, and field searches stay inside their section.
+// A section's "#END" is the first one before the next section header
+// ("[<" blanks/sign/digits ">]"), so a section without "#END" is skipped
+// and the sections after it are still read (Part 2.2, edge cases).
+// Sections 1 to 5 keep at most kMaxRecords records each.
 LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
                                 LanguageDiagnostics* diagnostics = nullptr);
 // The same from a UTF-16 text (tests).

@@ -23,5 +23,12 @@ function(servo_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   servo_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  if(CMAKE_CROSSCOMPILING)
+    # Under an emulator each start costs more than a test case: one CTest test
+    # per executable, run through CMAKE_CROSSCOMPILING_EMULATOR.
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" FIXTURES_REQUIRED emulator)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  endif()
 endfunction()

@@ -101,6 +101,10 @@ class SerialPort {
     // the read time-out currently set on the device for waiting.
     int pendingByte_ = -1;
     std::uint32_t waitTimeoutMs_ = 0;
+    // Win32 only: a named mutex held while the port is open, so that the
+    // program's instances refuse each other's port also where the system does
+    // not enforce the open without sharing (Wine); 0 when none.
+    std::intptr_t portLock_ = 0;
 };
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -22,17 +24,48 @@ HANDLE handleOf(std::intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
+// The system's text for an error code, in UTF-8 like the rest of lastError()
+// (the ANSI text would mix code pages into it).
 std::string systemErrorText(DWORD code) {
-    char buffer[512] = {};
+    wchar_t buffer[512] = {};
     const DWORD n =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                       buffer, static_cast<DWORD>(sizeof(buffer)), nullptr);
-    std::string text(buffer, n);
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    std::string text = toUtf8(std::u16string(buffer, buffer + n));
     while (!text.empty() &&
            (text.back() == '\r' || text.back() == '\n' || text.back() == '.' || text.back() == ' '))
         text.pop_back();
     if (text.empty()) text = "system error " + std::to_string(code);
     return text;
+}
+
+// The name of the mutex that marks the port as held: "COM1", "com1" and
+// "\\.\COM1" name the same port.
+std::wstring portLockName(const std::string& devicePath) {
+    std::string_view device = devicePath;
+    if (device.size() > 4 && device.substr(0, 4) == "\\\\.\\") device.remove_prefix(4);
+    std::wstring name = L"Local\\servo-tool.serial-port.";
+    for (const char16_t c : fromUtf8(device)) {
+        wchar_t w = static_cast<wchar_t>(c);
+        if (w >= L'a' && w <= L'z') w = static_cast<wchar_t>(w - L'a' + L'A');
+        name.push_back(w == L'\\' ? L'/' : w);
+    }
+    return name;
+}
+
+// The reason an open failed, in words that name the usual causes.
+std::string openErrorText(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "no such port (" + systemErrorText(code) + ")";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return "port is in use by another program, or access is denied (" +
+                   systemErrorText(code) + ")";
+        default:
+            return systemErrorText(code);
+    }
 }
 
 }  // namespace
@@ -53,16 +86,37 @@ bool SerialPort::open(const std::string& devicePath) {
     waitTimeoutMs_ = 0;
     const std::u16string wide = fromUtf8(devicePath);
     const std::wstring name(wide.begin(), wide.end());
+    // Taken before the device is touched, so that a second instance leaves the
+    // first one's line alone. Without the mutex the open's own refusal below
+    // still guards the port.
+    HANDLE lock = CreateMutexW(nullptr, FALSE, portLockName(devicePath).c_str());
+    if (lock != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(lock);
+        fail("cannot open", "port is in use by another program");
+        return false;
+    }
     // Not shared: a port that another program holds is refused.
     HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        fail("cannot open", systemErrorText(GetLastError()));
+        fail("cannot open", openErrorText(GetLastError()));
+        if (lock != nullptr) CloseHandle(lock);
+        return false;
+    }
+    // Only a communications device has a line state: anything else (a file, a
+    // port whose device has gone) is refused here rather than at configure().
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(h, &dcb)) {
+        fail("cannot open", "not a serial device (" + systemErrorText(GetLastError()) + ")");
+        CloseHandle(h);
+        if (lock != nullptr) CloseHandle(lock);
         return false;
     }
     SetCommMask(h, EV_RXCHAR);
     SetupComm(h, 1024, 1024);
     handle_ = reinterpret_cast<std::intptr_t>(h);
+    portLock_ = reinterpret_cast<std::intptr_t>(lock);
     return true;
 }
 
@@ -128,6 +182,10 @@ void SerialPort::close() {
     CloseHandle(h);
     handle_ = kInvalidHandle;
     pendingByte_ = -1;
+    if (portLock_ != 0) {
+        CloseHandle(reinterpret_cast<HANDLE>(portLock_));
+        portLock_ = 0;
+    }
 }
 
 std::size_t SerialPort::bytesWaiting() {

@@ -6,9 +6,16 @@
 #include "link.h"
 #include "offline.h"
 #include "output.h"
+#include "platform/socket_layer.h"
+#include "resources/resources.h"
 
 int main(int argc, char** argv) {
     using namespace servoctl;
+    // The program's first step: without the socket layer nothing else runs.
+    if (!platform::startSocketLayer()) {
+        printError("start", utf8(resources::loadString(resources::kSocketStartFailedText)));
+        return kExitInvalid;
+    }
     CLI::App app{
         "servoctl - check language, value and settings files; read and write drive registers.\n"
         "Exit status: 0 success, 1 invalid file or failed exchange, 2 usage error,\n"

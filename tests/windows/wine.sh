@@ -1,0 +1,96 @@
+#!/bin/sh
+# Wine for the Windows tests, in a prefix of their own.
+#
+#   wine.sh init  PREFIX            create the prefix once (about 15 s), with COM1
+#                                   mapped to PREFIX/com1 (the link that servo-sim
+#                                   makes) and COM5 to a device that does not exist
+#   wine.sh start PREFIX            init, then a persistent wineserver with Wine's
+#                                   services running (a cold start costs seconds)
+#   wine.sh stop  PREFIX            end the wineserver and every process of the prefix
+#   wine.sh run   PREFIX EXE ARG... run a Windows program (the CMake emulator)
+#
+# Output of the background processes goes to /dev/null: a process that keeps
+# a test's output pipe open would make CTest wait for it.
+set -eu
+
+command=${1:?usage: wine.sh init|start|stop|run PREFIX [EXE ARG...]}
+prefix=${2:?usage: wine.sh init|start|stop|run PREFIX [EXE ARG...]}
+shift 2
+
+case $prefix in
+  /*) ;;
+  *) prefix=$(pwd)/$prefix ;;
+esac
+export WINEPREFIX="$prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko installers: the tests run console programs only.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+# Wine takes the ANSI code page from the Linux locale: C.UTF-8 gives 1252 (a
+# Western system); SERVO_WINE_LANG=zh_CN gives 936 (a Chinese system) from a
+# locale that init compiles into the prefix.
+if [ "${SERVO_WINE_LANG:-}" = zh_CN ]; then
+  export LOCPATH="$prefix/locale" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+else
+  export LANG=C.UTF-8 LC_ALL=C.UTF-8
+fi
+
+need_wine() {
+  if ! command -v wine >/dev/null 2>&1 || ! command -v wineserver >/dev/null 2>&1; then
+    echo "wine.sh: wine and wineserver are needed (Debian packages wine, wine64): run scripts/setup" >&2
+    exit 1
+  fi
+}
+
+# What init sets up; a prefix made by an older wine.sh is set up again.
+layout="servo-wine-prefix 1: COM1, COM5, zh_CN locale"
+
+# Ports are read by Wine's mount manager when the wineserver starts, so the
+# mapping is made once, here, before any persistent server.
+init() {
+  need_wine
+  [ "$(cat "$prefix/.servo-ready" 2>/dev/null)" = "$layout" ] && return 0
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    if [ "$(cat "$prefix/.servo-ready" 2>/dev/null)" != "$layout" ]; then
+      wineserver -k >/dev/null 2>&1 || true
+      wineboot -i </dev/null >/dev/null 2>&1
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$prefix/com1" /f \
+        </dev/null >/dev/null 2>&1
+      # COM5 stands for a port whose device has gone (an unplugged adapter),
+      # whatever serial devices the machine has.
+      wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$prefix/absent-com5" /f \
+        </dev/null >/dev/null 2>&1
+      mkdir -p "$prefix/locale"
+      localedef -i zh_CN -f UTF-8 "$prefix/locale/zh_CN.UTF-8"
+      wineserver -w
+      echo "$layout" >"$prefix/.servo-ready"
+    fi
+  ) 9>"$prefix.lock"
+}
+
+case $command in
+  init)
+    init
+    ;;
+  start)
+    init
+    # Refused when a server already runs for the prefix: that one serves.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1
+    ;;
+  stop)
+    need_wine
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    ;;
+  run)
+    init
+    exec wine "$@"
+    ;;
+  *)
+    echo "wine.sh: unknown command $command" >&2
+    exit 2
+    ;;
+esac

@@ -286,18 +286,48 @@ void PlotControl::renderCurve(ui::DrawContext& dc, const Channel& c) const {
     const int T = plot_.top, B = plot_.bottom;
     // An outside point is only moved to on its border, so a stretch outside the
     // range leaves a gap that the next inside point closes from that border.
+    //
+    // With more points than pixel columns, consecutive inside points that share
+    // a column are drawn as one vertical run over their extent (the pixels the
+    // segments between them would set), filled rather than stroked since fills
+    // cost the toolkits far less; the next column is joined from the last of
+    // them.
+    struct Column {
+        bool open = false;
+        int x = 0;
+        int low = 0;
+        int high = 0;
+        int last = 0;
+    } col;
+    const auto close = [&] {
+        if (!col.open) return;
+        col.open = false;
+        if (col.low == col.high) return;
+        dc.fillRect({col.x, col.low, col.x + 1, col.high + 1}, c.colour);
+        dc.moveTo({col.x, col.last});
+    };
     for (int j = 0; j < c.count; ++j) {
         const int x = c.xs[j];
         const int y = c.ys[j];
-        if (y < T)
-            dc.moveTo({x, T});
-        else if (y > B)
-            dc.moveTo({x, B});
-        else if (j == 0)
+        if (y < T || y > B) {
+            close();
+            dc.moveTo({x, y < T ? T : B});
+            continue;
+        }
+        if (col.open && x == col.x) {
+            col.low = std::min(col.low, y);
+            col.high = std::max(col.high, y);
+            col.last = y;
+            continue;
+        }
+        close();
+        if (j == 0)
             dc.moveTo({x, y});
         else
             dc.lineTo({x, y});
+        col = {true, x, y, y, y};
     }
+    close();
 }
 
 void PlotControl::getCursorValues(int channel, double* time, double* value) const {

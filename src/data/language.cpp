@@ -39,7 +39,7 @@ float toFloat(double v) {
 
 }  // namespace
 
-// Part 2.2 parsing. Every search is bounded: by the end of the text while
+// Parsing. Every search is bounded: by the end of the text while
 // looking for a section, and by the section's "#END" inside a section.
 class LanguageParser {
   public:
@@ -65,7 +65,7 @@ class LanguageParser {
             info.known = number >= 0 && number <= 5;
             // Step 3. A section's own "#END" is the first one before the next
             // section header: a section without "#END" is skipped and the
-            // following sections are still read (Part 2.2, edge cases),
+            // following sections are still read,
             // instead of running on to the next section's "#END".
             const std::size_t limit = nextHeader(bodyStart);
             const std::size_t hash = nextHash_.next(t_, u"#", bodyStart);
@@ -132,10 +132,11 @@ class LanguageParser {
         return headerAt_;
     }
     std::size_t scanHeader(std::size_t from) const {
-        for (std::size_t at = find(u"[<", from, t_.size()); at != npos; at = find(u"[<", at + 1, t_.size())) {
+        for (std::size_t at = find(u"[<", from, t_.size()); at != npos;
+             at = find(u"[<", at + 1, t_.size())) {
             std::size_t i = at + 2;
-            while (i < t_.size() && (t_[i] == u' ' || t_[i] == u'\t' || t_[i] == u'+' || t_[i] == u'-' ||
-                                     (t_[i] >= u'0' && t_[i] <= u'9')))
+            while (i < t_.size() && (t_[i] == u' ' || t_[i] == u'\t' || t_[i] == u'+' ||
+                                     t_[i] == u'-' || (t_[i] >= u'0' && t_[i] <= u'9')))
                 ++i;
             if (i + 1 < t_.size() && t_[i] == u'>' && t_[i + 1] == u']') return at;
         }
@@ -163,7 +164,8 @@ class LanguageParser {
         pos = close + 1;
         return true;
     }
-    std::size_t tableSize(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) const {
+    std::size_t tableSize(std::size_t firstHash, std::size_t end,
+                          LanguageDiagnostics::Section& info) const {
         std::size_t count = countMarkers(firstHash, end);
         info.markers = count;
         if (count > LanguageData::kMaxRecords) {
@@ -228,7 +230,8 @@ class LanguageParser {
             const std::size_t marker = findMarker(pos, end);
             if (marker == npos) return;
             std::size_t nameEnd = marker + 1;
-            while (nameEnd < end && t_[nameEnd] != u' ' && t_[nameEnd] != u'\r' && t_[nameEnd] != u'=')
+            while (nameEnd < end && t_[nameEnd] != u' ' && t_[nameEnd] != u'\r' &&
+                   t_[nameEnd] != u'=')
                 ++nameEnd;
             const std::u16string_view name = t_.substr(marker + 1, nameEnd - marker - 1);
             const std::size_t equals = findChar(u'=', nameEnd, end);
@@ -248,11 +251,14 @@ class LanguageParser {
     }
 
     TextRef macroOrText(std::u16string_view field, std::size_t parameter, int fieldNumber) {
-        if (field.size() < 2 || field.front() != u'%' || field.back() != u'%') return TextRef(field);
+        if (field.size() < 2 || field.front() != u'%' || field.back() != u'%')
+            return TextRef(field);
         const std::u16string_view name = field.substr(1, field.size() - 2);
-        if (const auto it = macros_.find(foldCase(name)); it != macros_.end()) return TextRef(it->second);
+        if (const auto it = macros_.find(foldCase(name)); it != macros_.end())
+            return TextRef(it->second);
         if (diag_)
-            diag_->unresolvedMacros.push_back({parameter, fieldNumber, std::u16string(name), !macrosRead_});
+            diag_->unresolvedMacros.push_back(
+                {parameter, fieldNumber, std::u16string(name), !macrosRead_});
         return TextRef(std::u16string_view{});
     }
 
@@ -261,14 +267,16 @@ class LanguageParser {
         return typeSize(type) == 2 ? (v & 0xFFFFu) : v;
     }
 
-    void readParameters(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+    void readParameters(std::size_t firstHash, std::size_t end,
+                        LanguageDiagnostics::Section& info) {
         ParameterTable table(tableSize(firstHash, end, info));
         readEntries(firstHash, end, table.size(), 12, info,
                     [&](std::size_t i, int f, std::u16string_view field) {
                         ParameterDefinition& p = table[i];
                         switch (f) {
                             case 0:
-                                p.access = equalsNoCase(field, u"RW") ? kAccessWritable : kAccessReadOnly;
+                                p.access =
+                                    equalsNoCase(field, u"RW") ? kAccessWritable : kAccessReadOnly;
                                 break;
                             case 1:
                                 p.typeCode = typeFromWord(field);
@@ -308,7 +316,8 @@ class LanguageParser {
         out_.parameters_ = std::move(table);
     }
 
-    void readStatusItems(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+    void readStatusItems(std::size_t firstHash, std::size_t end,
+                         LanguageDiagnostics::Section& info) {
         StatusTable table(tableSize(firstHash, end, info));
         readEntries(firstHash, end, table.size(), 5, info,
                     [&](std::size_t i, int f, std::u16string_view field) {
@@ -337,9 +346,11 @@ class LanguageParser {
         out_.status_ = std::move(table);
     }
 
-    void readScopeQuantities(std::size_t firstHash, std::size_t end, LanguageDiagnostics::Section& info) {
+    void readScopeQuantities(std::size_t firstHash, std::size_t end,
+                             LanguageDiagnostics::Section& info) {
         ScopeTable table(tableSize(firstHash, end, info));
-        for (std::size_t i = 0; i < table.size(); ++i) table[i].rowIndex = static_cast<std::int32_t>(i);
+        for (std::size_t i = 0; i < table.size(); ++i)
+            table[i].rowIndex = static_cast<std::int32_t>(i);
         readEntries(firstHash, end, table.size(), 6, info,
                     [&](std::size_t i, int f, std::u16string_view field) {
                         ScopeQuantity& q = table[i];
@@ -421,7 +432,8 @@ class LanguageParser {
     }
 };
 
-LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes, LanguageDiagnostics* diagnostics) {
+LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
+                                LanguageDiagnostics* diagnostics) {
     std::vector<char16_t> text(bytes.size() / 2);
     for (std::size_t i = 0; i < text.size(); ++i)
         text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
@@ -432,7 +444,8 @@ LanguageData parseLanguageText(std::u16string_view text, LanguageDiagnostics* di
     return LanguageParser::parse(std::vector<char16_t>(text.begin(), text.end()), diagnostics);
 }
 
-int loadLanguageFile(const std::filesystem::path& path, LanguageData& into, LanguageDiagnostics* diagnostics) {
+int loadLanguageFile(const std::filesystem::path& path, LanguageData& into,
+                     LanguageDiagnostics* diagnostics) {
     const auto bytes = platform::readWholeFile(path);
     if (!bytes || bytes->empty()) return 0;
     into = parseLanguageBytes(*bytes, diagnostics);

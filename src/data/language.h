@@ -1,6 +1,6 @@
 #pragma once
-// Part 2.2: language files, the UI text table and the drive tables they carry
-// (parameters of Part 2.1, status items, scope quantities, alarm texts).
+// Language files, the UI text table and the drive tables they carry
+// (parameters, status items, scope quantities, alarm texts).
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -33,7 +33,7 @@ class UiTextTable {
     std::u16string_view text(std::size_t index, std::u16string_view fallback) const {
         return (*this)[index].valueOr(fallback);
     }
-    // All entries absent (Part 1.1 step 4).
+    // All entries absent.
     void clear() { entries_ = {}; }
     void set(std::size_t index, TextRef text) {
         if (index < kSize) entries_[index] = text;
@@ -43,32 +43,32 @@ class UiTextTable {
     std::array<TextRef, kSize> entries_{};
 };
 
-// Section 3 (Part 2.2, used by Part 4.2).
+// Section 3.
 struct StatusItem {
     std::uint8_t access = kAccessReadOnly;  // always 0x80
     TypeCode typeCode = TypeCode::Int16S;
     std::uint16_t address = 0;
     TextRef name;
-    // Last value read (Part 4.2): written by the poll thread, read by the UI
+    // Last value read: written by the poll thread, read by the UI
     // thread; relaxed loads and stores.
     std::atomic<std::uint32_t> value{0};
-    float divisor = 0.0f;        // valid when hasDivisor is 1
-    std::int32_t hasDivisor = 0; // 1 when field 3 contains a '.'
+    float divisor = 0.0f;         // valid when hasDivisor is 1
+    std::int32_t hasDivisor = 0;  // 1 when field 3 contains a '.'
     TextRef unit;
 };
 
-// Section 4 (Part 2.2, used by Parts 2.3, 6.1, 6.3). Minimum and maximum are
+// Section 4. Minimum and maximum are
 // changed by the settings file and the range dialog on the UI thread.
 struct ScopeQuantity {
     std::int32_t rowIndex = 0;  // position in the list, from 0 (set for every row)
     std::uint16_t address = 0;
-    std::uint16_t size = 0;     // 2 or 4 for a read entry; 0 for a row no entry filled
+    std::uint16_t size = 0;  // 2 or 4 for a read entry; 0 for a row no entry filled
     double minimum = 0.0;
     double maximum = 0.0;
     TextRef name;
 };
 
-// Section 5 (Part 2.2, used by Part 4.2); indexed from 0 in file order.
+// Section 5; indexed from 0 in file order.
 struct AlarmEntry {
     std::int32_t code = 0;
     TextRef content;
@@ -83,30 +83,30 @@ using AlarmTable = FixedTable<AlarmEntry>;
 // UTF-16 character positions in the file text.
 struct LanguageDiagnostics {
     struct Section {
-        int number = 0;              // as read from the header
+        int number = 0;  // as read from the header
         std::size_t headerOffset = 0;
-        bool hasEnd = false;         // "#END" and a first '#' found; false = skipped
-        bool known = false;          // 0 to 5
-        bool duplicate = false;      // the same number was read before
-        std::size_t markers = 0;     // entry markers counted (sections 1 to 5)
-        std::size_t entriesRead = 0; // entries whose fields were all taken
-        bool endedEarly = false;     // a field's '[' or ']' was missing
-        bool capped = false;         // more markers than the reader keeps (see kMaxRecords)
+        bool hasEnd = false;          // "#END" and a first '#' found; false = skipped
+        bool known = false;           // 0 to 5
+        bool duplicate = false;       // the same number was read before
+        std::size_t markers = 0;      // entry markers counted (sections 1 to 5)
+        std::size_t entriesRead = 0;  // entries whose fields were all taken
+        bool endedEarly = false;      // a field's '[' or ']' was missing
+        bool capped = false;          // more markers than the reader keeps (see kMaxRecords)
     };
     struct MacroReference {
-        std::size_t parameter = 0;   // index in the parameter table
-        int field = 0;               // 10 or 11
+        std::size_t parameter = 0;  // index in the parameter table
+        int field = 0;              // 10 or 11
         std::u16string name;
         bool beforeMacroSection = false;  // section 1 had not been read yet
     };
-    std::vector<Section> sections;         // in file order
+    std::vector<Section> sections;  // in file order
     std::vector<MacroReference> unresolvedMacros;
-    std::size_t uiEntriesIgnored = 0;      // section 0 markers after entry 149
-    std::size_t characters = 0;            // length of the text (L / 2)
+    std::size_t uiEntriesIgnored = 0;  // section 0 markers after entry 149
+    std::size_t characters = 0;        // length of the text (L / 2)
 };
 
 // The loaded language file: the text and every table that refers into it.
-// One instance is owned by the program (Part 1.1). Moving it keeps every
+// One instance is owned by the program. Moving it keeps every
 // TextRef valid (the text buffer does not move); it cannot be copied. Tables
 // never change size; only their value fields change.
 class LanguageData {
@@ -164,7 +164,7 @@ class LanguageData {
 // outside the text, and field searches stay inside their section.
 // A section's "#END" is the first one before the next section header
 // ("[<" blanks/sign/digits ">]"), so a section without "#END" is skipped
-// and the sections after it are still read (Part 2.2, edge cases).
+// and the sections after it are still read.
 // Sections 1 to 5 keep at most kMaxRecords records each.
 LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
                                 LanguageDiagnostics* diagnostics = nullptr);
@@ -172,7 +172,7 @@ LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
 LanguageData parseLanguageText(std::u16string_view text,
                                LanguageDiagnostics* diagnostics = nullptr);
 
-// Part 2.2 loadLanguageFile: 1 when the file exists and is not empty (whatever
+// loadLanguageFile: 1 when the file exists and is not empty (whatever
 // its content) — `into` is then replaced by the parsed file; otherwise 0 and
 // `into` is left unchanged.
 int loadLanguageFile(const std::filesystem::path& path, LanguageData& into,

@@ -22,13 +22,15 @@ class Collector {
     std::vector<LayoutWarning> finish() {
         for (std::size_t k = 0; k < kKinds; ++k)
             if (counts_[k] > kPerKind)
-                out_.push_back({static_cast<LayoutIssue>(k),
-                                "... and " + std::to_string(counts_[k] - kPerKind) + " more of this kind"});
+                out_.push_back(
+                    {static_cast<LayoutIssue>(k),
+                     "... and " + std::to_string(counts_[k] - kPerKind) + " more of this kind"});
         return std::move(out_);
     }
 
   private:
-    static constexpr std::size_t kKinds = static_cast<std::size_t>(LayoutIssue::ModelSetsIgnored) + 1;
+    static constexpr std::size_t kKinds =
+        static_cast<std::size_t>(LayoutIssue::ModelSetsIgnored) + 1;
     std::vector<LayoutWarning> out_;
     std::size_t counts_[kKinds] = {};
 };
@@ -37,7 +39,9 @@ std::string label(const TextRef& text) {
     return text.present() ? "\"" + platform::toUtf8(text.view()) + "\"" : "(no text)";
 }
 
-std::string num(std::size_t v) { return std::to_string(v); }
+std::string num(std::size_t v) {
+    return std::to_string(v);
+}
 
 void checkParameters(const ParameterTable& p, Collector& c) {
     const std::size_t n = p.size();
@@ -50,8 +54,8 @@ void checkParameters(const ParameterTable& p, Collector& c) {
         if (p[i].address != expected)
             c.add(LayoutIssue::ParameterOrder,
                   "parameter " + num(i) + " " + label(p[i].numberText) + " is at register " +
-                      num(p[i].address) + ", expected " + std::to_string(expected) + " after parameter " +
-                      num(i - 1) + " " + label(p[i - 1].numberText) + " (" +
+                      num(p[i].address) + ", expected " + std::to_string(expected) +
+                      " after parameter " + num(i - 1) + " " + label(p[i - 1].numberText) + " (" +
                       std::string(typeName(p[i - 1].typeCode)) +
                       "); the parameter poll hands values out in table order by width");
     }
@@ -61,15 +65,17 @@ void checkParameters(const ParameterTable& p, Collector& c) {
         c.add(LayoutIssue::ParameterSpan, "the last parameter's register " + std::to_string(last) +
                                               " is below the first one's " + std::to_string(first));
     else if (last - first > 251)
-        c.add(LayoutIssue::ParameterSpan, "parameter registers span " + std::to_string(last - first) +
-                                              " (from " + std::to_string(first) + " to " + std::to_string(last) +
-                                              "); the parameter poll reads at most 251");
+        c.add(LayoutIssue::ParameterSpan,
+              "parameter registers span " + std::to_string(last - first) + " (from " +
+                  std::to_string(first) + " to " + std::to_string(last) +
+                  "); the parameter poll reads at most 251");
     if (last + 12 > 65536)
-        c.add(LayoutIssue::ParameterSpan, "the last parameter register " + std::to_string(last) +
-                                              " leaves no room for a block of 12 registers below 65536");
+        c.add(LayoutIssue::ParameterSpan,
+              "the last parameter register " + std::to_string(last) +
+                  " leaves no room for a block of 12 registers below 65536");
     if (bytes > 512)
-        c.add(LayoutIssue::ParameterBytes,
-              "parameter values take " + num(bytes) + " bytes; the parameter poll buffer holds 512");
+        c.add(LayoutIssue::ParameterBytes, "parameter values take " + num(bytes) +
+                                               " bytes; the parameter poll buffer holds 512");
     if (n > 100)
         c.add(LayoutIssue::TooManyParameters,
               num(n) + " parameters; drive model value sets hold values for the first 100 only");
@@ -78,19 +84,22 @@ void checkParameters(const ParameterTable& p, Collector& c) {
 void checkStatus(const StatusTable& s, Collector& c) {
     const std::size_t n = s.size();
     if (n < 9)
-        c.add(LayoutIssue::NoAlarmValue, num(n) + " status items: the alarm value is the ninth item, so there is none");
+        c.add(LayoutIssue::NoAlarmValue,
+              num(n) + " status items: the alarm value is the ninth item, so there is none");
     if (n == 0) return;
     const StatusItem& last = s[n - 1];
     if (typeSize(last.typeCode) == 4)
-        c.add(LayoutIssue::StatusLast32Bit, "the last status item " + label(last.name) +
-                                                " is 32-bit: its high word lies one register past the status block");
+        c.add(LayoutIssue::StatusLast32Bit,
+              "the last status item " + label(last.name) +
+                  " is 32-bit: its high word lies one register past the status block");
     const unsigned first = s[0].address;
     for (std::size_t i = 0; i < n; ++i) {
         if (s[i].address < first || s[i].address > last.address)
-            c.add(LayoutIssue::StatusOrder, "status item " + num(i) + " " + label(s[i].name) + " at register " +
-                                                num(s[i].address) + " lies outside the block from " + num(first) +
-                                                " to " + num(last.address) +
-                                                " (the first item must have the lowest register, the last the highest)");
+            c.add(LayoutIssue::StatusOrder,
+                  "status item " + num(i) + " " + label(s[i].name) + " at register " +
+                      num(s[i].address) + " lies outside the block from " + num(first) + " to " +
+                      num(last.address) +
+                      " (the first item must have the lowest register, the last the highest)");
         if (s[i].hasDivisor && s[i].divisor == 0.0f)
             c.add(LayoutIssue::StatusDivisorZero,
                   "status item " + num(i) + " " + label(s[i].name) + " has a divisor of 0");
@@ -105,14 +114,15 @@ void checkScope(const ScopeTable& q, Collector& c) {
         if (i == 0) continue;
         const long expected = static_cast<long>(q[i - 1].address) + q[i - 1].size / 2;
         if (q[i].address != expected)
-            c.add(LayoutIssue::ScopeRegisters, "scope row " + num(i) + " " + label(q[i].name) + " is at register " +
-                                                   num(q[i].address) + ", expected " + std::to_string(expected) +
-                                                   " after row " + num(i - 1) +
-                                                   "; grouped sampling needs consecutive registers");
+            c.add(LayoutIssue::ScopeRegisters,
+                  "scope row " + num(i) + " " + label(q[i].name) + " is at register " +
+                      num(q[i].address) + ", expected " + std::to_string(expected) + " after row " +
+                      num(i - 1) + "; grouped sampling needs consecutive registers");
     }
     if (q.size() > 256)
         c.add(LayoutIssue::ScopeRows,
-              num(q.size()) + " scope rows; a row index travels in 8 bits, so at most 256 are usable");
+              num(q.size()) +
+                  " scope rows; a row index travels in 8 bits, so at most 256 are usable");
 }
 
 const char* sectionName(int number) {
@@ -139,34 +149,40 @@ void checkDiagnostics(const LanguageDiagnostics& d, Collector& c) {
         const std::string name = "section " + std::to_string(s.number) + sectionName(s.number) +
                                  " at character " + num(s.headerOffset);
         if (!s.hasEnd) {
-            c.add(LayoutIssue::SectionWithoutEnd, name + " has no \"#END\" (or no '#' at all) and is skipped");
+            c.add(LayoutIssue::SectionWithoutEnd,
+                  name + " has no \"#END\" (or no '#' at all) and is skipped");
             continue;
         }
         if (!s.known) {
             c.add(LayoutIssue::UnknownSection, name + " has an unknown number and is skipped");
             continue;
         }
-        if (s.duplicate) c.add(LayoutIssue::DuplicateSection, name + " occurs a second time and replaces the first");
+        if (s.duplicate)
+            c.add(LayoutIssue::DuplicateSection,
+                  name + " occurs a second time and replaces the first");
         if (s.capped)
-            c.add(LayoutIssue::TableCapped, name + " counts " + num(s.markers) + " entry markers; only the first " +
+            c.add(LayoutIssue::TableCapped, name + " counts " + num(s.markers) +
+                                                " entry markers; only the first " +
                                                 num(LanguageData::kMaxRecords) + " are kept");
         if (s.endedEarly) {
-            c.add(LayoutIssue::SectionEndedEarly,
-                  name + ": entry " + num(s.entriesRead) +
-                      " lacks a field's '[' or ']', which ends the section; later entries are not read");
+            c.add(LayoutIssue::SectionEndedEarly, name + ": entry " + num(s.entriesRead) +
+                                                      " lacks a field's '[' or ']', which ends the "
+                                                      "section; later entries are not read");
         } else if (s.number != 0 && s.entriesRead < s.markers && !s.capped) {
             c.add(LayoutIssue::ExtraMarkers,
-                  name + " counts " + num(s.markers) + " entry markers but holds " + num(s.entriesRead) +
+                  name + " counts " + num(s.markers) + " entry markers but holds " +
+                      num(s.entriesRead) +
                       " entries: a '#' inside a field text (write \\# for a literal one) leaves " +
                       num(s.markers - s.entriesRead) + " record(s) at their initial values");
         }
     }
     for (const auto& m : d.unresolvedMacros)
         c.add(LayoutIssue::UndefinedMacro,
-              "parameter " + num(m.parameter) + " field " + std::to_string(m.field) + " refers to macro %" +
-                  platform::toUtf8(m.name) + "%, " +
-                  (m.beforeMacroSection ? "read before section 1 (macros): it resolves to an empty text"
-                                        : "which is not defined: it resolves to an empty text"));
+              "parameter " + num(m.parameter) + " field " + std::to_string(m.field) +
+                  " refers to macro %" + platform::toUtf8(m.name) + "%, " +
+                  (m.beforeMacroSection
+                       ? "read before section 1 (macros): it resolves to an empty text"
+                       : "which is not defined: it resolves to an empty text"));
     if (d.uiEntriesIgnored > 0)
         c.add(LayoutIssue::UiTextOverflow, "section 0 has " + num(d.uiEntriesIgnored) +
                                                " entries beyond entry 149; they are ignored");
@@ -218,7 +234,8 @@ std::string_view layoutIssueName(LayoutIssue kind) {
     return "unknown";
 }
 
-std::vector<LayoutWarning> checkLayout(const LanguageData& language, const LanguageDiagnostics* diagnostics,
+std::vector<LayoutWarning> checkLayout(const LanguageData& language,
+                                       const LanguageDiagnostics* diagnostics,
                                        const ModelDiagnostics* models) {
     Collector c;
     if (diagnostics) checkDiagnostics(*diagnostics, c);
@@ -228,10 +245,12 @@ std::vector<LayoutWarning> checkLayout(const LanguageData& language, const Langu
     if (models) {
         if (models->setsIgnored > 0)
             c.add(LayoutIssue::ModelSetsIgnored,
-                  "Servo.csv holds " + num(models->setsIgnored) + " model sets beyond the 70 kept; they are ignored");
+                  "Servo.csv holds " + num(models->setsIgnored) +
+                      " model sets beyond the 70 kept; they are ignored");
         if (models->valuesIgnored > 0)
-            c.add(LayoutIssue::ModelSetsIgnored, "Servo.csv: " + num(models->valuesIgnored) +
-                                                     " values of parameters beyond the first 100 are ignored");
+            c.add(LayoutIssue::ModelSetsIgnored,
+                  "Servo.csv: " + num(models->valuesIgnored) +
+                      " values of parameters beyond the first 100 are ignored");
     }
     return c.finish();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Layout diagnostics of the loaded tables for the command-line checker
 // (`servoctl defs`): the assumptions that the pages make of the language file
-// (Parts 4.2, 5.1, 6.1) and the parser's observations (Part 2.2).
+// and the parser's observations.
 #include <cstddef>
 #include <string>
 #include <string_view>

@@ -29,11 +29,12 @@ std::span<const std::int32_t> ModelValueSets::values(std::size_t set) const {
     return (*values_)[set];
 }
 
-// Part 2.1 "Reading version\Servo.csv". Every search is bounded by the end
+// Every search is bounded by the end
 // of the bytes (the text is not terminated).
 class ModelTableParser {
   public:
-    static ModelValueSets parse(std::string_view text, std::size_t parameterCount, ModelDiagnostics* diag) {
+    static ModelValueSets parse(std::string_view text, std::size_t parameterCount,
+                                ModelDiagnostics* diag) {
         constexpr std::size_t npos = std::string_view::npos;
         ModelValueSets sets;  // step 2: all values 0, no sets
         if (diag) *diag = {};
@@ -82,8 +83,8 @@ ModelValueSets parseModelTable(std::span<const std::uint8_t> bytes, std::size_t 
     return ModelTableParser::parse(text, parameterCount, diagnostics);
 }
 
-int loadModelTable(const std::filesystem::path& path, std::size_t parameterCount, ModelValueSets& into,
-                   ModelDiagnostics* diagnostics) {
+int loadModelTable(const std::filesystem::path& path, std::size_t parameterCount,
+                   ModelValueSets& into, ModelDiagnostics* diagnostics) {
     const auto bytes = platform::readWholeFile(path);
     if (!bytes || bytes->empty()) return 0;
     into = parseModelTable(*bytes, parameterCount, diagnostics);

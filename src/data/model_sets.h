@@ -1,5 +1,5 @@
 #pragma once
-// Part 2.1: drive model value sets from version/Servo.csv.
+// Drive model value sets from version/Servo.csv.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,17 +39,17 @@ class ModelValueSets {
 
 // What the model reader saw beyond what it keeps (for the checker).
 struct ModelDiagnostics {
-    std::size_t setsIgnored = 0;       // headers after the 70th set
-    std::size_t valuesIgnored = 0;     // values of parameters from index 100 on
-    bool stoppedEarly = false;         // a 'P', ',' or line feed was missing
+    std::size_t setsIgnored = 0;    // headers after the 70th set
+    std::size_t valuesIgnored = 0;  // values of parameters from index 100 on
+    bool stoppedEarly = false;      // a 'P', ',' or line feed was missing
 };
 
 // Reads a Servo.csv image against a parameter table of `parameterCount`
-// entries (Part 2.1). Excess sets and parameters beyond 100 are ignored.
+// entries. Excess sets and parameters beyond 100 are ignored.
 ModelValueSets parseModelTable(std::span<const std::uint8_t> bytes, std::size_t parameterCount,
                                ModelDiagnostics* diagnostics = nullptr);
 
-// Part 2.1 loadModelTable: 1 when the file exists and has at least one byte
+// loadModelTable: 1 when the file exists and has at least one byte
 // (`into` is then replaced), else 0 and `into` unchanged.
 int loadModelTable(const std::filesystem::path& path, std::size_t parameterCount,
                    ModelValueSets& into, ModelDiagnostics* diagnostics = nullptr);

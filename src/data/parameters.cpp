@@ -57,7 +57,7 @@ void writeLittleEndian(std::uint8_t* p, std::uint32_t v, std::size_t n) {
     for (std::size_t k = 0; k < n; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
-// Part 2.1 textToValue step 4.
+// textToValue step 4.
 template <class T>
 T clampByRule(T value, T minimum, T maximum) {
     const T larger = value > minimum ? value : minimum;
@@ -126,7 +126,8 @@ std::u16string valueToText(TypeCode type, std::uint32_t value) {
     return std::u16string(narrow.begin(), narrow.end());
 }
 
-std::size_t bytesToValue(TypeCode type, std::uint32_t& field, std::span<const std::uint8_t> source) {
+std::size_t bytesToValue(TypeCode type, std::uint32_t& field,
+                         std::span<const std::uint8_t> source) {
     const std::size_t n = typeSize(type);
     if (n == 0 || source.size() < n) return 0;
     const std::uint32_t v = readLittleEndian(source.data(), n);
@@ -167,14 +168,15 @@ std::size_t textToValue(TypeCode type, std::uint32_t minimum, std::uint32_t maxi
     std::uint32_t result = 0;
     switch (type) {
         case TypeCode::Int16S:
-            result = static_cast<std::uint16_t>(clampByRule(
-                static_cast<std::int16_t>(static_cast<std::uint16_t>(raw)),
-                static_cast<std::int16_t>(static_cast<std::uint16_t>(minimum)),
-                static_cast<std::int16_t>(static_cast<std::uint16_t>(maximum))));
+            result = static_cast<std::uint16_t>(
+                clampByRule(static_cast<std::int16_t>(static_cast<std::uint16_t>(raw)),
+                            static_cast<std::int16_t>(static_cast<std::uint16_t>(minimum)),
+                            static_cast<std::int16_t>(static_cast<std::uint16_t>(maximum))));
             break;
         case TypeCode::Int16U:
-            result = clampByRule(static_cast<std::uint16_t>(raw), static_cast<std::uint16_t>(minimum),
-                                 static_cast<std::uint16_t>(maximum));
+            result =
+                clampByRule(static_cast<std::uint16_t>(raw), static_cast<std::uint16_t>(minimum),
+                            static_cast<std::uint16_t>(maximum));
             break;
         case TypeCode::Int32S:
             result = static_cast<std::uint32_t>(clampByRule(static_cast<std::int32_t>(raw),
@@ -193,7 +195,9 @@ std::size_t textToValue(TypeCode type, std::uint32_t minimum, std::uint32_t maxi
 int checkRange(TypeCode type, std::uint32_t value, std::uint32_t minimum, std::uint32_t maximum) {
     switch (type) {
         case TypeCode::Int16S: {
-            auto s = [](std::uint32_t v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); };
+            auto s = [](std::uint32_t v) {
+                return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+            };
             return within(s(value), s(minimum), s(maximum)) ? 0 : -1;
         }
         case TypeCode::Int16U: {
@@ -210,8 +214,12 @@ int checkRange(TypeCode type, std::uint32_t value, std::uint32_t minimum, std::u
     return 0;
 }
 
-std::uint32_t readDecimal(std::u16string_view text) { return readDecimalImpl(text); }
-std::uint32_t readDecimal(std::string_view text) { return readDecimalImpl(text); }
+std::uint32_t readDecimal(std::u16string_view text) {
+    return readDecimalImpl(text);
+}
+std::uint32_t readDecimal(std::string_view text) {
+    return readDecimalImpl(text);
+}
 
 double readReal(std::u16string_view text) {
     std::size_t i = 0;
@@ -256,7 +264,8 @@ double readReal(std::u16string_view text) {
     if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
         std::size_t j = i + 1;
         std::string exponent = "e";
-        if (j < text.size() && (text[j] == u'+' || text[j] == u'-')) exponent.push_back(static_cast<char>(text[j++]));
+        if (j < text.size() && (text[j] == u'+' || text[j] == u'-'))
+            exponent.push_back(static_cast<char>(text[j++]));
         const std::size_t digitsStart = j;
         long long e = 0;
         for (; j < text.size() && isDigit(text[j]); ++j) {

@@ -1,5 +1,5 @@
 #pragma once
-// Part 2.1: parameter definitions and the value conversions.
+// Parameter definitions and the value conversions.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace data {
 
 // The type code of a parameter, status item or scope quantity: an 8-bit
 // character. Any other value can occur only by a cast; the conversions treat
-// it as the Parts say ("any other type code").
+// it as "any other type code".
 enum class TypeCode : char {
     Int16S = '#',  // "INT16S"
     Int16U = '$',  // "INT16U"
@@ -26,14 +26,14 @@ std::size_t typeSize(TypeCode type);
 // "INT16S", "INT16U", "INT32S", "INT32U"; "" for any other code.
 std::string_view typeName(TypeCode type);
 // The type word of a language file field, case ignored; anything else gives
-// Int16S (Parts 2.1, 2.2).
+// Int16S.
 TypeCode typeFromWord(std::u16string_view word);
 
 // Access flags.
 inline constexpr std::uint8_t kAccessReadOnly = 0x80;
 inline constexpr std::uint8_t kAccessWritable = 0x40;
 
-// One drive parameter (Part 2.1), fields in the Part's order. Texts refer into
+// One drive parameter, fields in the documented order. Texts refer into
 // the language file text owned by the LanguageData holding the table.
 //
 // driveValue and fileValue are written by one thread and read by another
@@ -67,8 +67,8 @@ struct ParameterDefinition {
 // is the number of entry markers of the section; 0 = no table.
 using ParameterTable = FixedTable<ParameterDefinition>;
 
-// ---- Conversions (Part 2.1) ----------------------------------------------
-// Register bytes are the in-memory register image of Part 3.5: 16-bit
+// ---- Conversions -----------------------------------------------------------
+// Register bytes are the in-memory register image of the access layer: 16-bit
 // little-endian registers in address order, a 32-bit value low register first,
 // i.e. the value's 2 or 4 bytes little-endian.
 
@@ -89,10 +89,10 @@ std::size_t bytesToValue(TypeCode type, std::atomic<std::uint32_t>& field,
 // needed, writes nothing and returns 0.
 std::size_t valueBytes(TypeCode type, std::uint32_t value, std::span<std::uint8_t> destination);
 
-// The value the user entered (Part 5.2): unsigned types refuse a text starting
+// The value the user entered: unsigned types refuse a text starting
 // with '-' (result 0); otherwise the text is made narrow (system code page) in
 // a 20-byte buffer (at most 19 bytes), read as a decimal integer modulo 2^32,
-// cut to the type's width and clamped to [minimum, maximum] by the Part's rule
+// cut to the type's width and clamped to [minimum, maximum] by the clamp rule
 // (a minimum above the maximum yields the maximum). Writes 2 or 4 bytes and
 // returns that count; another type code (or a too short destination) gives 0.
 std::size_t textToValue(TypeCode type, std::uint32_t minimum, std::uint32_t maximum,

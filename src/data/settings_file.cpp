@@ -13,7 +13,8 @@ constexpr std::size_t kEntryBytes = 16;    // minimum and maximum, two doubles
 constexpr std::size_t kMinimumBytes = 14;  // a file without entries
 }  // namespace
 
-std::vector<std::uint8_t> settingsImage(std::uint32_t settingsWord, std::span<const ScopeQuantity> scope) {
+std::vector<std::uint8_t> settingsImage(std::uint32_t settingsWord,
+                                        std::span<const ScopeQuantity> scope) {
     const std::size_t length = kEntryBytes * scope.size() + kMinimumBytes;
     std::vector<std::uint8_t> out;
     out.reserve(length);

@@ -1,7 +1,7 @@
 #pragma once
 // Small building blocks of the data layer: a reference to a text inside the
 // loaded language file (absent vs present-but-empty), and a table whose size
-// is fixed when it is built (Part 1.1: tables never change size after loading).
+// is fixed when it is built (tables never change size after loading).
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -11,7 +11,7 @@
 
 namespace data {
 
-// A UTF-16 text that refers into the loaded language file text (Part 2.2), or
+// A UTF-16 text that refers into the loaded language file text, or
 // nothing. An absent text shows as empty; `present()` tells the two apart.
 // The referenced text is owned by the LanguageData the record belongs to.
 class TextRef {

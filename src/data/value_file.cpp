@@ -16,15 +16,17 @@ std::vector<std::uint8_t> valueImage(std::span<const ParameterDefinition> parame
     out.reserve(length);
     detail::putU32(out, static_cast<std::uint32_t>(length));
     detail::putU32(out, static_cast<std::uint32_t>(parameters.size()));
-    for (const ParameterDefinition& p : parameters) detail::putU32(out, p.driveValue.load(std::memory_order_relaxed));
+    for (const ParameterDefinition& p : parameters)
+        detail::putU32(out, p.driveValue.load(std::memory_order_relaxed));
     detail::appendCrc(out);
     return out;
 }
 
-int applyValueImage(std::span<const std::uint8_t> bytes, std::span<ParameterDefinition> parameters) {
+int applyValueImage(std::span<const std::uint8_t> bytes,
+                    std::span<ParameterDefinition> parameters) {
     // Loading step 2.
     if (bytes.size() < kMinimumBytes) return 0;
-    // Step 4, in the Part's order: checksum, length field, count.
+    // In the documented order: checksum, length field, count.
     if (!detail::crcMatches(bytes)) return 0;
     if (detail::getU32(bytes, 0) != bytes.size()) return 0;
     if (detail::getU32(bytes, 4) != parameters.size()) return 0;
@@ -32,11 +34,13 @@ int applyValueImage(std::span<const std::uint8_t> bytes, std::span<ParameterDefi
     if (bytes.size() != 4 * parameters.size() + kMinimumBytes) return 0;
     // Step 5.
     for (std::size_t i = 0; i < parameters.size(); ++i)
-        parameters[i].fileValue.store(detail::getU32(bytes, kHeaderBytes + 4 * i), std::memory_order_relaxed);
+        parameters[i].fileValue.store(detail::getU32(bytes, kHeaderBytes + 4 * i),
+                                      std::memory_order_relaxed);
     return 1;
 }
 
-int saveValueFile(const std::filesystem::path& path, std::span<const ParameterDefinition> parameters) {
+int saveValueFile(const std::filesystem::path& path,
+                  std::span<const ParameterDefinition> parameters) {
     const std::vector<std::uint8_t> image = valueImage(parameters);
     return platform::replaceFile(path, image) ? 1 : 0;
 }

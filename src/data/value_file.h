@@ -1,5 +1,5 @@
 #pragma once
-// Part 2.4: parameter value files (.dat).
+// Parameter value files (.dat).
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -12,17 +12,18 @@ namespace data {
 // The file image of the parameters' driveValue fields (4 * n + 10 bytes).
 std::vector<std::uint8_t> valueImage(std::span<const ParameterDefinition> parameters);
 
-// Checks, in the Part's order: size >= 10, CRC, length field, count ==
+// Checks, in the documented order: size >= 10, CRC, length field, count ==
 // parameters.size(); any failure gives 0 and no field changes. Then copies
 // value i into fileValue of parameter i and gives 1.
 int applyValueImage(std::span<const std::uint8_t> bytes, std::span<ParameterDefinition> parameters);
 
-// Part 2.4 saveValueFile: writes the driveValue fields; 1 written, 0 failed.
+// saveValueFile: writes the driveValue fields; 1 written, 0 failed.
 // The file is replaced atomically (temporary file + flush + rename), so a
 // failure leaves a previous file of that name as it was.
-int saveValueFile(const std::filesystem::path& path, std::span<const ParameterDefinition> parameters);
+int saveValueFile(const std::filesystem::path& path,
+                  std::span<const ParameterDefinition> parameters);
 
-// Part 2.4 loadValueFile: 1 accepted (fileValue fields set), 0 refused or
+// loadValueFile: 1 accepted (fileValue fields set), 0 refused or
 // unreadable (nothing changed).
 int loadValueFile(const std::filesystem::path& path, std::span<ParameterDefinition> parameters);
 

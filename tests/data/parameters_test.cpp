@@ -105,18 +105,21 @@ TEST_P(TextToValue, ConvertsAndClamps) {
     ASSERT_EQ(data::textToValue(c.type, c.minimum, c.maximum, c.text, out), c.bytes);
     if (c.bytes) {
         EXPECT_EQ(le(out, c.bytes), c.value);
-        for (std::size_t k = c.bytes; k < 4; ++k) EXPECT_EQ(out[k], 0xEE) << "wrote past the type's width";
+        for (std::size_t k = c.bytes; k < 4; ++k)
+            EXPECT_EQ(out[k], 0xEE) << "wrote past the type's width";
     } else {
         EXPECT_EQ(out, (std::array<std::uint8_t, 4>{0xEE, 0xEE, 0xEE, 0xEE}));
     }
 }
 
-constexpr std::uint32_t neg(std::uint32_t v) { return 0u - v; }
+constexpr std::uint32_t neg(std::uint32_t v) {
+    return 0u - v;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Part21, TextToValue,
     ::testing::Values(
-        // The Part's examples.
+        // The documented examples.
         TextCase{TypeCode::Int16U, 0, 100, u"250", 2, 100},
         TextCase{TypeCode::Int16U, 0, 100, u"-5", 0, 0},
         TextCase{TypeCode::Int32U, 0, 100, u"-0", 0, 0},

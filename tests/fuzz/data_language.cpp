@@ -1,5 +1,5 @@
-// Fuzzes the language file reader (Part 2.2) with its layout checks and the
-// value conversions (Part 2.1) on what it produced.
+// Fuzzes the language file reader with its layout checks and the
+// value conversions on what it produced.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +20,8 @@ void require(bool condition) {
 void checkInside(const data::LanguageData& d, const data::TextRef& t) {
     if (!t.present() || t.view().empty()) return;
     const std::u16string_view all = d.text();
-    require(t.view().data() >= all.data() && t.view().data() + t.view().size() <= all.data() + all.size());
+    require(t.view().data() >= all.data() &&
+            t.view().data() + t.view().size() <= all.data() + all.size());
 }
 
 }  // namespace
@@ -37,10 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     std::array<std::uint8_t, 4> out{};
     for (auto& p : d.parameters()) {
-        for (const auto* t : {&p.numberText, &p.name, &p.applicableMode, &p.unit, &p.effectMode, &p.description})
+        for (const auto* t :
+             {&p.numberText, &p.name, &p.applicableMode, &p.unit, &p.effectMode, &p.description})
             checkInside(d, *t);
         (void)data::valueToText(p.typeCode, p.factoryValue);
-        const std::size_t n = data::textToValue(p.typeCode, p.minimum, p.maximum, p.name.view(), out);
+        const std::size_t n =
+            data::textToValue(p.typeCode, p.minimum, p.maximum, p.name.view(), out);
         require(n == 0 || n == data::typeSize(p.typeCode));
         if (n != 0) {
             std::uint32_t v = 0;

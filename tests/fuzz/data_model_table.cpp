@@ -1,4 +1,4 @@
-// Fuzzes the Servo.csv reader (Part 2.1). The first byte chooses the size of
+// Fuzzes the Servo.csv reader. The first byte chooses the size of
 // the parameter table (0 to 255, so both sides of the 100-value limit).
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (size == 0) return 0;
     const std::size_t parameterCount = bytes[0];
     data::ModelDiagnostics diag;
-    const data::ModelValueSets sets = data::parseModelTable(std::span(bytes + 1, size - 1), parameterCount, &diag);
+    const data::ModelValueSets sets =
+        data::parseModelTable(std::span(bytes + 1, size - 1), parameterCount, &diag);
     if (sets.count() > data::ModelValueSets::kMaxSets) std::abort();
     long long sum = 0;
     for (std::size_t s = 0; s <= sets.count(); ++s) {

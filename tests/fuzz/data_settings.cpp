@@ -1,4 +1,4 @@
-// Fuzzes the system.ini reader (Part 2.3). The first byte chooses the number
+// Fuzzes the system.ini reader. The first byte chooses the number
 // of scope quantities; the rest is the file.
 #include <algorithm>
 #include <cstddef>
@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (result == 1) {
         // An accepted file is exactly the image of what it set.
         const auto image = data::settingsImage(word, scope);
-        if (image.size() != file.size() || !std::equal(image.begin(), image.end(), file.begin())) std::abort();
+        if (image.size() != file.size() || !std::equal(image.begin(), image.end(), file.begin()))
+            std::abort();
     }
     return 0;
 }

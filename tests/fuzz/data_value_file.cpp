@@ -1,4 +1,4 @@
-// Fuzzes the .dat reader (Part 2.4). The first byte chooses the number of
+// Fuzzes the .dat reader. The first byte chooses the number of
 // parameters; the rest is the file.
 #include <algorithm>
 #include <cstddef>
@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     if (result == 1) {
         const auto image = data::valueImage(table);
-        if (image.size() != file.size() || !std::equal(image.begin(), image.end(), file.begin())) std::abort();
+        if (image.size() != file.size() || !std::equal(image.begin(), image.end(), file.begin()))
+            std::abort();
     }
     return 0;
 }

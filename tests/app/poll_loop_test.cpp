@@ -1,0 +1,195 @@
+// The poll loop with the main window on the headless backend: the status line,
+// the page polls and their faults, and (against servo-sim on a pty) the probe,
+// a drive that stops answering, and closing during a transaction.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app_fixture.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace apptest;
+using app::MainWindow;
+
+constexpr auto r = std::memory_order_relaxed;
+const std::u16string kWithScope = uiTextsFile({{3, u"【示波器】"}});
+
+// The shortest pause between the end of one poll and the start of the next.
+std::chrono::steady_clock::duration shortestPause(const CountingPage& p) {
+    auto shortest = std::chrono::steady_clock::duration::max();
+    for (std::size_t i = 1; i < p.pollStarts.size() && i <= p.pollEnds.size(); ++i)
+        shortest = std::min(shortest, p.pollStarts[i] - p.pollEnds[i - 1]);
+    return shortest;
+}
+
+TEST(PollLoop, WithoutALinkItShowsTheTextAndPollsNothing) {
+    Shell shell(uiTextsFile({{66, u"Offline"}}));
+    shell.run([&](MainWindow&) {
+        EXPECT_TRUE(shell.waitForStatus(u"Offline"));
+        std::this_thread::sleep_for(250ms);
+        shell.backend.pumpPosted();
+        EXPECT_EQ(shell.statusLine(), u"Offline");
+        EXPECT_EQ(shell.pages.status->polls.load(), 0);
+        EXPECT_EQ(shell.link.faultCode.load(), 0);
+    });
+}
+
+TEST(PollLoop, AHealthyLinkPollsTheSelectedPageOnly) {
+    Shell shell(kWithScope);
+    const PageRefs& p = shell.pages;
+    shell.run([&](MainWindow& w) {
+        shell.link.connected.store(1, r);
+        EXPECT_TRUE(shell.waitFor([&] { return p.status->polls.load() >= 3; }));
+        EXPECT_EQ(p.parameters->polls.load(), 0);
+        EXPECT_EQ(p.scope->polls.load(), 0);
+
+        w.userClickTab(MainWindow::kTabControl, 1);
+        EXPECT_TRUE(shell.waitFor([&] { return p.parameters->polls.load() >= 4; }));
+        EXPECT_EQ(p.scope->polls.load(), 0);
+        w.userClickTab(MainWindow::kTabControl, 2);
+        EXPECT_TRUE(shell.waitFor([&] { return p.scope->polls.load() >= 3; }));
+        EXPECT_EQ(shell.link.faultCode.load(), 0);
+    });
+    // Read after the thread has been joined.
+    EXPECT_GE(shortestPause(*p.status), 20ms);
+    EXPECT_GE(shortestPause(*p.parameters), 20ms);
+}
+
+TEST(PollLoop, AFailedPollTurnsTheFollowingPassesIntoProbes) {
+    Shell shell;
+    CountingPage& status = *shell.pages.status;
+    status.result = modbus::kAccessNoResponse;
+    shell.run([&](MainWindow&) {
+        shell.link.connected.store(1, r);
+        // No port is open: the probe fails at once with "no link".
+        EXPECT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        EXPECT_EQ(shell.link.faultCode.load(), modbus::kAccessNoLink);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(status.polls.load(), 1) << "no page poll while the fault is flagged";
+        // Clearing the fault (as a disconnect does) resumes the page poll.
+        status.result = 0;
+        shell.link.faultCode.store(0, r);
+        EXPECT_TRUE(shell.waitFor([&] { return status.polls.load() >= 2; }));
+    });
+}
+
+// --- against the simulated drive
+
+std::vector<std::string> words(const std::string& s) {
+    std::istringstream in(s);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// Read one holding register at address 0: the link probe.
+constexpr const char* kProbeFrame = "010300000001840A";
+
+class PollLoopOnADrive : public ::testing::Test {
+  protected:
+    void SetUp() override { sim.exportAsCom(1); }
+
+    // What the connection page does on connect to COM1, station 1.
+    void connect(Shell& shell, std::uint16_t timeoutMs = 200, std::uint8_t retries = 5) {
+        app::LinkState& link = shell.link;
+        link.station.store(1, r);
+        link.channel.store(0, r);
+        link.parity.store(0, r);
+        link.baudRate.store(115200, r);
+        link.retries.store(retries, r);
+        link.timeoutMs.store(timeoutMs, r);
+        ASSERT_EQ(shell.drive.openLink(0, 115200, 8, 0, 0), modbus::kLinkSuccess)
+            << shell.drive.linkError(0);
+        link.faultCode.store(3, r);
+        link.connected.store(1, r);
+        shell.drive.setLinkTiming(0, timeoutMs, retries);
+        shell.drive.selectDrive(0, 1, modbus::kFrameRtu, true);
+    }
+
+    // The requests the simulator received since `log on`.
+    std::vector<std::string> requests() {
+        auto w = words(sim.ok("log dump"));
+        if (!w.empty()) w.erase(w.begin());
+        return w;
+    }
+
+    // Pages that read a parameter register, as the real pages read theirs.
+    static void readThroughTheDrive(Shell& shell) {
+        for (int i = 0; i < 3; ++i)
+            shell.pages.at(i)->onPoll = [&shell] {
+                std::uint8_t value[4] = {};
+                return shell.drive.readRegisters(22, value, 2);
+            };
+    }
+
+    testsupport::SimProcess sim{{"--no-pace"}};
+};
+
+TEST_F(PollLoopOnADrive, TheFirstExchangeAfterConnectIsTheProbe) {
+    Shell shell;
+    readThroughTheDrive(shell);
+    sim.ok("log on");
+    shell.run([&](MainWindow&) {
+        EXPECT_TRUE(shell.waitForStatus(u"通讯未连接"));
+        connect(shell);
+        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitFor([&] { return shell.pages.status->polls.load() >= 2; }));
+        EXPECT_EQ(shell.link.faultCode.load(), 0);
+    });
+    const auto log = requests();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0], kProbeFrame);
+    EXPECT_EQ(log[1].substr(0, 12), "010300160001") << "then the page's own reads";
+}
+
+TEST_F(PollLoopOnADrive, ADriveThatStopsAnsweringShowsTheFaultAndRecoversByItself) {
+    Shell shell;
+    readThroughTheDrive(shell);
+    CountingPage& parameters = *shell.pages.parameters;
+    shell.run([&](MainWindow& w) {
+        w.userClickTab(MainWindow::kTabControl, 1);
+        connect(shell);
+        ASSERT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        ASSERT_TRUE(shell.waitFor([&] { return parameters.polls.load() >= 1; }));
+
+        sim.ok("noanswer on");
+        ASSERT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        EXPECT_EQ(shell.link.faultCode.load(), modbus::kAccessNoResponse);
+        const int pollsWhileFaulty = parameters.polls.load();
+        sim.ok("log on");
+        ASSERT_TRUE(shell.waitFor([&] { return requests().size() >= 2; }));
+        for (const std::string& frame : requests()) EXPECT_EQ(frame, kProbeFrame);
+        EXPECT_EQ(parameters.polls.load(), pollsWhileFaulty) << "only probes while faulty";
+        EXPECT_EQ(shell.statusLine(), u"网络通讯异常");
+
+        sim.ok("noanswer off");
+        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitFor([&] { return parameters.polls.load() > pollsWhileFaulty + 1; }));
+        EXPECT_EQ(shell.link.faultCode.load(), 0);
+    });
+}
+
+TEST_F(PollLoopOnADrive, ClosingWaitsForTheTransactionInFlight) {
+    std::atomic<bool> ended{false};
+    const app::ThreadLauncher launcher = [&ended](std::function<void()> body) {
+        return std::thread([body = std::move(body), &ended] {
+            body();
+            ended.store(true);
+        });
+    };
+    Shell shell({}, launcher);
+    sim.ok("noanswer on");
+    sim.ok("log on");
+    shell.run([&](MainWindow& w) {
+        // A probe that waits 3 s for its answer, far beyond the window's 300 ms.
+        connect(shell, 3000, 0);
+        ASSERT_TRUE(shell.waitFor([&] { return !requests().empty(); }));
+        w.userClose();
+    });
+    EXPECT_TRUE(ended.load()) << "the poll thread outlived the window";
+    EXPECT_FALSE(shell.window->pollThreadRunning());
+}
+
+}  // namespace

@@ -1,25 +1,410 @@
 #include "pages/status/status_page.h"
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "modbus/channel.h"
+#include "platform/serial.h"
+#include "platform/text.h"
 #include "resources/resources.h"
+#include "ui/backend.h"
 
 namespace pages {
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+std::u16string decimal(long long value) {
+    return platform::fromUtf8(std::to_string(value));
+}
+
+// True when the device is the system's own port of that name (Windows without
+// a mapping), so that there is nothing to explain.
+bool isSystemPort(const std::string& device, unsigned n) {
+    const std::string name = "COM" + std::to_string(n);
+    return device == name || device == "\\\\.\\" + name;
+}
+
+}  // namespace
+
+StatusBlock statusBlock(std::span<const data::StatusItem> items) {
+    if (items.empty()) return {};
+    // Lowest and highest register over all items, not just the first and the
+    // last, so that a file out of register order cannot place an item outside
+    // the block; a 32-bit item takes its high word too.
+    std::uint32_t first = 0xFFFF;
+    std::uint32_t end = 0;
+    for (const data::StatusItem& item : items) {
+        first = std::min<std::uint32_t>(first, item.address);
+        end = std::max<std::uint32_t>(
+            end, item.address + (data::typeSize(item.typeCode) == 4 ? 2u : 1u));
+    }
+    end = std::min<std::uint32_t>(end, 0x10000);
+    return {static_cast<std::uint16_t>(first), (end - first) * 2};
+}
+
+std::u16string statusValueText(const data::StatusItem& item) {
+    const std::uint32_t value = item.value.load(kRelaxed);
+    // A divisor of 0 would show "inf"; such an item shows its plain value.
+    if (item.hasDivisor == 0 || item.divisor == 0.0f || !std::isfinite(item.divisor))
+        return data::valueToText(item.typeCode, value);
+    // The value read as its type says, so that an unsigned 16-bit value above
+    // 32767 and a 32-bit value keep their magnitude when divided.
+    double raw = 0.0;
+    switch (item.typeCode) {
+        case data::TypeCode::Int16U:
+            raw = static_cast<std::uint16_t>(value);
+            break;
+        case data::TypeCode::Int32S:
+            raw = static_cast<std::int32_t>(value);
+            break;
+        case data::TypeCode::Int32U:
+            raw = value;
+            break;
+        default:
+            raw = static_cast<std::int16_t>(value);
+            break;
+    }
+    // Room for any double in fixed notation.
+    std::array<char, 400> text{};
+    std::snprintf(text.data(), text.size(), "%.3f", raw / static_cast<double>(item.divisor));
+    return platform::fromUtf8(text.data());
+}
 
 StatusPage::StatusPage(app::AppContext& context)
     : MainPage(resources::kStatusPage), context_(context) {}
 
+int StatusPage::inputState(int index) const {
+    if (index < 0 || index >= kInputCount) return 0;
+    return inputs_[static_cast<std::size_t>(index)].load(kRelaxed);
+}
+
+int StatusPage::outputState(int index) const {
+    if (index < 0 || index >= kOutputCount) return 0;
+    return outputs_[static_cast<std::size_t>(index)].load(kRelaxed);
+}
+
+// --- User interface thread
+
 bool StatusPage::onInitDialog() {
     layout();
+    setUpList();
+    ui::Control& stations = control(kStationList);
+    stations.clearItems();
+    for (int station = 1; station <= kStationCount; ++station) stations.addItem(decimal(station));
+    stations.setSelection(0);
+    setRadioGroupIndex(kFirstBaudButton, baudChoice_);
+    setRadioGroupIndex(kFirstPortButton, portChoice_);
+    showConnectionState();
+    showPortDevices();
+    showAlarm(0);
     return true;
 }
 
-std::uint8_t StatusPage::pollStatus() {
-    return 0;
+void StatusPage::setUpList() {
+    ui::Control& list = control(kStatusList);
+    list.setExtendedStyle(ui::list_style::kFullRowSelect | ui::list_style::kGridLines);
+    list.insertColumn(0, context_.uiText(11, u"参数名称"), 200);
+    list.insertColumn(1, context_.uiText(12, u"当前值"), 105);
+    list.insertColumn(2, context_.uiText(13, u"单位"), 74);
+    int row = 0;
+    for (const data::StatusItem& item : context_.language.statusItems()) {
+        const int at = list.insertRow(row++, item.name.view());
+        list.setCellText(at, 2, item.unit.view());
+    }
 }
 
-void StatusPage::refreshStatus() {}
-
 void StatusPage::layout() {
+    if (!exists()) return;
     move(context_.pageRect);
+    const int w = clientRect().width();
+    const int h = clientRect().height();
+    // A page smaller than its layout squeezes controls to nothing rather than
+    // giving them a negative size.
+    const auto place = [this](int id, int x, int y, int width, int height) {
+        control(id).move(ui::Rect::fromXywh(x, y, std::max(width, 0), std::max(height, 0)));
+    };
+    place(kConnectionGroup, 10, 10, 580, 140);
+    place(kInfoText, 600, 15, w - 610, 135);
+    place(kBaudGroup, 20, 35, 245, 105);
+    place(kPortGroup, 275, 35, 155, 105);
+    for (int i = 0; i < kPortCount; ++i) {
+        const int y = 60 + 25 * (i / 2);
+        place(kFirstBaudButton + i, i % 2 == 0 ? 30 : 150, y, 100, 20);
+        place(kFirstPortButton + i, i % 2 == 0 ? 285 : 360, y, 60, 20);
+    }
+    place(kStationLabel, 435, 59, 100, 16);
+    place(kStationList, 540, 55, 45, 18);
+    place(kConnectButton, 465, 95, 90, 36);
+    place(kStatusGroup, 10, 170, 420, 300);
+    place(kStatusList, 20, 200, 400, 260);
+    place(kAlarmText, 10, 480, 420, 165);
+    place(kIoGroup, 440, 170, w - 450, h - 180);
+    const int ioHeight = (h - 240) / 2;
+    const int inputsTop = 200;
+    const int outputsTop = 200 + ioHeight + 20;
+    place(kInputGroup, 450, inputsTop, w - 470, ioHeight);
+    place(kOutputGroup, 450, outputsTop, w - 470, ioHeight);
+    const auto placeBox = [&](int id, int top, int i) {
+        place(id, 460 + 125 * (i % 4), top + 25 + 30 * (i / 4), 120, 20);
+    };
+    for (int i = 0; i < kInputCount; ++i) placeBox(kFirstInputBox + i, inputsTop, i);
+    for (int i = 0; i < kOutputCount; ++i)
+        placeBox(kOutputBoxes[static_cast<std::size_t>(i)], outputsTop, i);
+    applyTexts();
+}
+
+void StatusPage::applyTexts() {
+    const data::UiTextTable& texts = context_.uiTexts();
+    const auto replace = [&](int id, std::size_t entry) {
+        if (texts.present(entry)) setText(id, texts[entry].view());
+    };
+    replace(kConnectionGroup, 4);
+    replace(kBaudGroup, 5);
+    replace(kPortGroup, 6);
+    replace(kStationLabel, 7);
+    replace(kInputGroup, 17);
+    replace(kOutputGroup, 43);
+    replace(kStatusGroup, 10);
+    replace(kIoGroup, 16);
+    for (int i = 0; i < kInputCount; ++i)
+        replace(kFirstInputBox + i, 18 + static_cast<std::size_t>(i));
+    for (int i = 0; i < kOutputCount; ++i)
+        replace(kOutputBoxes[static_cast<std::size_t>(i)], 44 + static_cast<std::size_t>(i));
+    showConnectionState();
+    showPortDevices();
+}
+
+void StatusPage::showConnectionState() {
+    const bool connected = context_.link.connected.load(kRelaxed) != 0;
+    setText(kConnectButton, connected ? context_.uiText(9, u"断开") : context_.uiText(8, u"连接"));
+    for (int i = 0; i < kPortCount; ++i) {
+        enable(kFirstBaudButton + i, !connected);
+        enable(kFirstPortButton + i, !connected);
+    }
+    enable(kStationList, !connected);
+}
+
+// The port buttons name COM1 to COM6 whatever the system calls its serial
+// devices; 1096 says which device each one opens. Without UI 15 there is room
+// for all six; otherwise the selected one follows the UI 15 text.
+void StatusPage::showPortDevices() {
+    const data::UiTextTable& texts = context_.uiTexts();
+    std::u16string text(texts[15].view());
+    std::array<std::string, kPortCount> devices;
+    bool mapped = false;
+    for (unsigned n = 1; n <= kPortCount; ++n) {
+        devices[n - 1] = platform::comDevicePath(n);
+        mapped = mapped || !isSystemPort(devices[n - 1], n);
+    }
+    const auto line = [&](int port) {
+        return u"COM" + decimal(port + 1) + u": " +
+               platform::fromUtf8(devices[static_cast<std::size_t>(port)]);
+    };
+    if (mapped && text.empty()) {
+        for (int port = 0; port < kPortCount; ++port) {
+            if (port > 0) text += u"\n";
+            text += line(port);
+        }
+    } else if (mapped) {
+        text += u"\n\n" + line(portChoice_);
+    }
+    if (this->text(kInfoText) != text) setText(kInfoText, text);
+}
+
+void StatusPage::onCommand(int id) {
+    if (id == kConnectButton) {
+        toggleConnection();
+        return;
+    }
+    if (id >= kFirstPortButton && id < kFirstPortButton + kPortCount) {
+        portChoice_ = id - kFirstPortButton;
+        showPortDevices();
+        return;
+    }
+    for (int n = 0; n < kOutputCount; ++n) {
+        if (id == kOutputBoxes[static_cast<std::size_t>(n)]) {
+            writeOutput(n);
+            return;
+        }
+    }
+    MainPage::onCommand(id);
+}
+
+void StatusPage::onListClick(int id, int row) {
+    if (id != kStatusList || row < 0) return;
+    ui::Control& list = control(kStatusList);
+    list.setSelectionMark(row);
+    list.ensureVisible(row);
+    list.setRowSelected(row, true);
+    setFocus(kStatusList);
+}
+
+void StatusPage::toggleConnection() {
+    if (context_.link.connected.load(kRelaxed) != 0)
+        disconnect();
+    else
+        connect();
+    showConnectionState();
+}
+
+void StatusPage::connect() {
+    if (const int baud = radioGroupIndex(kFirstBaudButton); baud >= 0) baudChoice_ = baud;
+    if (const int port = radioGroupIndex(kFirstPortButton); port >= 0) portChoice_ = port;
+    app::LinkState& link = context_.link;
+    const int selection = control(kStationList).selection();
+    const std::int32_t station = std::max(selection, 0) + 1;
+    const auto channel = static_cast<std::uint8_t>(portChoice_);
+    const std::uint32_t baudRate = kBaudRates[static_cast<std::size_t>(baudChoice_)];
+    link.station.store(station, kRelaxed);
+    link.channel.store(channel, kRelaxed);
+    link.parity.store(0, kRelaxed);
+    link.baudRate.store(baudRate, kRelaxed);
+    link.retries.store(kLinkRetries, kRelaxed);
+    link.timeoutMs.store(kLinkTimeoutMs, kRelaxed);
+    const std::uint8_t result = context_.drive.openLink(
+        channel, baudRate, link.dataBits.load(kRelaxed), link.stopBits.load(kRelaxed), 0);
+    if (result != modbus::kLinkSuccess) {
+        ui::messageBox(u"Initialize the serial port failed!", ui::applicationTitle(),
+                       ui::MessageIcon::Error);
+        return;
+    }
+    // The link is timed and enabled before `connected` lets the poll loop at
+    // it, so that its first probe cannot meet a disabled link.
+    context_.drive.setLinkTiming(channel, kLinkTimeoutMs, kLinkRetries);
+    context_.drive.selectDrive(channel, station, link.frameType.load(kRelaxed), true);
+    link.faultCode.store(3, kRelaxed);
+    link.connected.store(1, kRelaxed);
+}
+
+void StatusPage::disconnect() {
+    app::LinkState& link = context_.link;
+    link.connected.store(0, kRelaxed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDisconnectWaitMs));
+    const std::uint8_t channel = link.channel.load(kRelaxed);
+    context_.drive.selectDrive(channel, link.station.load(kRelaxed), link.frameType.load(kRelaxed),
+                               false);
+    // Closing waits for an exchange still under way on the channel.
+    context_.drive.closeLink(channel);
+    link.station.store(0, kRelaxed);
+    link.channel.store(modbus::kNoChannel, kRelaxed);
+    link.faultCode.store(0, kRelaxed);
+}
+
+void StatusPage::refreshStatus() {
+    if (!exists()) return;
+    const bool connected = context_.link.connected.load(kRelaxed) != 0;
+    const std::u16string unknown(context_.uiText(14, u"未知"));
+    ui::Control& list = control(kStatusList);
+    const data::StatusTable& items = context_.language.statusItems();
+    const int rows = std::min(list.rowCount(), static_cast<int>(items.size()));
+    for (int row = 0; row < rows; ++row) {
+        const std::u16string text =
+            connected ? statusValueText(items[static_cast<std::size_t>(row)]) : unknown;
+        if (list.cellText(row, 1) != text) list.setCellText(row, 1, text);
+    }
+    const auto showState = [this](int id, int state) {
+        if (check(id) != state) setCheck(id, state);
+    };
+    for (int i = 0; i < kInputCount; ++i) showState(kFirstInputBox + i, inputState(i));
+    for (int i = 0; i < kOutputCount; ++i)
+        showState(kOutputBoxes[static_cast<std::size_t>(i)], outputState(i));
+
+    const std::uint64_t notice = alarmNotice_.load(kRelaxed);
+    const auto sequence = static_cast<std::uint32_t>(notice >> 32);
+    if (sequence != shownAlarmSequence_) {
+        shownAlarmSequence_ = sequence;
+        showAlarm(static_cast<std::int32_t>(static_cast<std::uint32_t>(notice)));
+    }
+}
+
+void StatusPage::showAlarm(std::int32_t value) {
+    if (!exists()) return;
+    const data::AlarmTable& alarms = context_.language.alarms();
+    std::int32_t code = value;
+    std::u16string_view content;
+    std::u16string_view cause;
+    if (const data::AlarmEntry* entry =
+            value >= 0 ? alarms.at(static_cast<std::size_t>(value)) : nullptr) {
+        code = entry->code;
+        content = entry->content.view();
+        cause = entry->cause.view();
+    } else {
+        // A value the table does not know: its code, marked unknown.
+        content = context_.uiText(14, u"未知");
+    }
+    std::u16string text;
+    text += context_.uiText(129, u" 报警代码：");
+    text += decimal(code);
+    text += u"\r\n";
+    text += context_.uiText(130, u" 报警内容：");
+    text += content;
+    text += u"\r\n";
+    text += context_.uiText(131, u" 报警原因：");
+    text += cause;
+    text += u"\r\n";
+    setText(kAlarmText, text);
+}
+
+void StatusPage::writeOutput(int output) {
+    if (output < 0 || output >= kOutputCount || !exists()) return;
+    const auto n = static_cast<std::size_t>(output);
+    const std::uint8_t state = check(kOutputBoxes[n]) != 0 ? 1 : 0;
+    // A written state shows at once; a refused one is put back by the next
+    // refresh from the state last read.
+    if (context_.drive.writeCoils(static_cast<std::uint16_t>(output), &state, 1) ==
+        modbus::kAccessSuccess)
+        outputs_[n].store(state, kRelaxed);
+}
+
+// --- Poll thread
+
+std::uint8_t StatusPage::pollStatus() {
+    data::StatusTable& items = context_.language.statusItems();
+    modbus::DriveAccess& drive = context_.drive;
+    const StatusBlock block = statusBlock(items.span());
+    if (block.byteCount > 0) {
+        std::vector<std::uint8_t> bytes(block.byteCount);
+        for (std::uint32_t offset = 0; offset < block.byteCount; offset += kPieceBytes) {
+            const std::uint32_t size = std::min(kPieceBytes, block.byteCount - offset);
+            const auto address = static_cast<std::uint16_t>(block.firstAddress + offset / 2);
+            const std::uint8_t result = drive.readRegisters(address, bytes.data() + offset, size);
+            if (result != modbus::kAccessSuccess) return result;
+        }
+        const std::span<const std::uint8_t> image(bytes);
+        for (data::StatusItem& item : items) {
+            const std::size_t offset = (item.address - block.firstAddress) * std::size_t{2};
+            data::bytesToValue(item.typeCode, item.value, image.subspan(offset));
+        }
+    }
+
+    std::array<std::uint8_t, kInputCount> inputs{};
+    std::uint8_t result = drive.readInputs(0, inputs.data(), kInputCount);
+    if (result != modbus::kAccessSuccess) return result;
+    for (std::size_t i = 0; i < inputs.size(); ++i) inputs_[i].store(inputs[i], kRelaxed);
+
+    std::array<std::uint8_t, kOutputCount> outputs{};
+    result = drive.readCoils(0, outputs.data(), kOutputCount);
+    if (result == modbus::kAccessSuccess)
+        for (std::size_t i = 0; i < outputs.size(); ++i) outputs_[i].store(outputs[i], kRelaxed);
+
+    // Without a ninth status item there is no alarm value, and the text stays.
+    if (items.size() > kAlarmItem) {
+        const auto alarm = static_cast<std::int32_t>(items[kAlarmItem].value.load(kRelaxed));
+        if (alarm != lastAlarm_.load(kRelaxed)) {
+            lastAlarm_.store(alarm, kRelaxed);
+            const std::uint64_t sequence = (alarmNotice_.load(kRelaxed) >> 32) + 1;
+            alarmNotice_.store((sequence << 32) | static_cast<std::uint32_t>(alarm), kRelaxed);
+        }
+    }
+    return result;
 }
 
 }  // namespace pages

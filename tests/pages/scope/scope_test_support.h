@@ -1,0 +1,198 @@
+#pragma once
+// Helpers of the scope page tests: language files with scope quantities at
+// chosen registers, the scope page hosted on the headless backend with the
+// program-wide objects it uses, the link set up as the connection page sets
+// it, and servo-sim's request log.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "app/app_context.h"
+#include "app/link_state.h"
+#include "data/language.h"
+#include "data/model_sets.h"
+#include "modbus/drive_access.h"
+#include "modbus/master.h"
+#include "pages/scope/scope_page.h"
+#include "platform/text.h"
+#include "resources/resources.h"
+#include "support/sim_process.h"
+#include "ui/headless.h"
+
+namespace scopetest {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// One scope quantity row of a language file.
+struct Row {
+    int address = 0;
+    bool wide = false;  // INT32S
+    int min = -1000;
+    int max = 1000;
+};
+
+// A language file with UI entries (index, text; others absent) and the scope
+// rows, named "Q<address>".
+inline std::u16string languageText(const std::vector<Row>& rows,
+                                   const std::vector<std::pair<int, std::u16string>>& ui = {}) {
+    int top = -1;
+    for (const auto& e : ui) top = std::max(top, e.first);
+    std::u16string out = u"[<0>]\r\n";
+    for (int i = 0; i <= top; ++i) {
+        std::u16string value;
+        for (const auto& e : ui)
+            if (e.first == i) value = e.second;
+        out += u"#" + platform::fromUtf8(std::to_string(i)) + u"[" + value + u"]\r\n";
+    }
+    out += u"#END\r\n\r\n[<4>]\r\n";
+    for (const Row& r : rows) {
+        char line[128];
+        std::snprintf(line, sizeof line, "#[%s][%d][Q%d][%d][%d][0]\r\n",
+                      r.wide ? "INT32S" : "INT16S", r.address, r.address, r.min, r.max);
+        out += platform::fromUtf8(line);
+    }
+    return out + u"#END\r\n";
+}
+
+// Consecutive 16-bit rows at first, first + 1, ... last.
+inline std::vector<Row> rowsFrom(int first, int last) {
+    std::vector<Row> rows;
+    for (int a = first; a <= last; ++a) rows.push_back({a});
+    return rows;
+}
+
+inline void writeUtf16(const fs::path& path, std::u16string_view text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.put(static_cast<char>(0xFF));
+    out.put(static_cast<char>(0xFE));
+    for (char16_t c : text) {
+        out.put(static_cast<char>(c & 0xFF));
+        out.put(static_cast<char>(c >> 8));
+    }
+}
+
+// A fresh folder per test, removed afterwards.
+class TempDir {
+  public:
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = fs::temp_directory_path() / ("servo-scope-" + std::to_string(::getpid()) + "-" +
+                                             info->test_suite_name() + "-" + info->name());
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// The scope page inside a modeless main window template on the headless
+// backend, with the objects the start sequence would give it.
+struct Host {
+    ui::HeadlessBackend backend;
+    app::LinkState link;
+    modbus::ModbusMaster master;
+    modbus::DriveAccess drive{master};
+    data::LanguageData language;
+    data::ModelValueSets models;
+    std::uint32_t settingsWord = 1;
+    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    ui::Dialog main{resources::kMainDialog};
+    std::unique_ptr<pages::ScopePage> page;
+
+    explicit Host(std::u16string_view languageText) {
+        drive.initModbus();
+        language = data::parseLanguageText(languageText);
+        // As the main window leaves it: 983 x 660, so that the buttons'
+        // spare share s is 7.
+        context.pageRect = {2, 25, 985, 685};
+        page = std::make_unique<pages::ScopePage>(context);
+        EXPECT_TRUE(main.createModeless());
+        EXPECT_TRUE(page->create(main, 1064));
+    }
+    ~Host() {
+        main.destroy();
+        page.reset();
+    }
+
+    pages::ScopePage& p() { return *page; }
+
+    // The first list row of the register.
+    int rowOf(int address) const {
+        const data::ScopeTable& list = language.scopeQuantities();
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i].address == address) return static_cast<int>(i);
+        ADD_FAILURE() << "no row at " << address;
+        return 0;
+    }
+
+    // What the connection page does on connect to COM1 (the simulator's pty).
+    void connect(std::uint16_t timeoutMs = 200, std::uint8_t retries = 5) {
+        constexpr auto r = std::memory_order_relaxed;
+        link.station.store(1, r);
+        link.channel.store(0, r);
+        link.retries.store(retries, r);
+        link.timeoutMs.store(timeoutMs, r);
+        ASSERT_EQ(drive.openLink(0, 115200, 8, 0, 0), modbus::kLinkSuccess) << drive.linkError(0);
+        drive.setLinkTiming(0, timeoutMs, retries);
+        drive.selectDrive(0, 1, modbus::kFrameRtu, true);
+        link.faultCode.store(0, r);
+        link.connected.store(1, r);
+    }
+    // Connected and healthy as far as the page's checks go, without a drive.
+    void pretendConnected() {
+        link.connected.store(1, std::memory_order_relaxed);
+        link.faultCode.store(0, std::memory_order_relaxed);
+    }
+
+    // The refreshes that bring the three ranges and then the time base to
+    // the plot, one change per refresh.
+    void settle() {
+        for (int i = 0; i < 4; ++i) page->refresh();
+    }
+};
+
+// The request frames servo-sim received since "log on", as hex.
+inline std::vector<std::string> loggedRequests(testsupport::SimProcess& sim) {
+    std::istringstream in(sim.ok("log dump"));
+    std::vector<std::string> out;
+    std::string word;
+    in >> word;  // the count
+    while (in >> word) out.push_back(word);
+    return out;
+}
+
+// "read holding registers at address, count" as the request starts on the
+// line for station 1 (the CRC left out).
+inline std::string readRequest(int address, int count) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0103%04X%04X", address, count);
+    return hex;
+}
+
+inline std::vector<std::string> withoutCrc(const std::vector<std::string>& frames) {
+    std::vector<std::string> out;
+    for (const std::string& f : frames) out.push_back(f.size() > 4 ? f.substr(0, f.size() - 4) : f);
+    return out;
+}
+
+}  // namespace scopetest

@@ -1,0 +1,324 @@
+// The status page on the headless backend: the connection against servo-sim
+// on a pseudo-terminal, the poll, the value texts, the alarm text and the I/O.
+#include "pages/status/status_page.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "data/language.h"
+#include "data/model_sets.h"
+#include "modbus/drive_access.h"
+#include "modbus/master.h"
+#include "status_test_support.h"
+#include "ui/headless.h"
+
+namespace {
+
+using pages::StatusPage;
+using statustest::languageText;
+using statustest::loggedRequests;
+
+class StatusPageTest : public ::testing::Test {
+  protected:
+    ui::HeadlessBackend backend;
+    app::LinkState link;
+    modbus::ModbusMaster master;
+    modbus::DriveAccess drive{master};
+    data::LanguageData language;
+    data::ModelValueSets models;
+    std::uint32_t settingsWord = 0;
+    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    std::unique_ptr<StatusPage> page;
+
+    void open(data::LanguageData tables = {}) {
+        drive.initModbus();
+        language = std::move(tables);
+        context.pageRect = {0, 0, 969, 641};
+        page = std::make_unique<StatusPage>(context);
+        ASSERT_TRUE(page->createModeless());
+    }
+    void open(std::u16string_view text) { open(data::parseLanguageText(text)); }
+    void openSample() {
+        data::LanguageData sample;
+        ASSERT_EQ(data::loadLanguageFile(
+                      std::filesystem::path(SERVO_DIST_DIR) / "Language" / "Define.cfg", sample),
+                  1);
+        open(std::move(sample));
+    }
+    void TearDown() override {
+        if (page && link.connected.load() != 0) page->toggleConnection();
+        page.reset();
+    }
+
+    // Picks COMn and connects at 115200 bit/s to station 1.
+    void connect(int com) {
+        ASSERT_TRUE(page->userClick(StatusPage::kFirstPortButton + com - 1));
+        ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+        ASSERT_EQ(link.connected.load(), 1) << "messages: " << backend.messages().size();
+    }
+    std::u16string value(int row) const {
+        return page->control(StatusPage::kStatusList).cellText(row, 1);
+    }
+    void expectAllValues(std::u16string_view text) const {
+        const ui::Control& list = page->control(StatusPage::kStatusList);
+        ASSERT_GT(list.rowCount(), 0);
+        for (int row = 0; row < list.rowCount(); ++row)
+            EXPECT_EQ(list.cellText(row, 1), text) << "row " << row;
+    }
+    std::vector<int> choices() const {
+        std::vector<int> ids{StatusPage::kStationList};
+        for (int i = 0; i < StatusPage::kPortCount; ++i) {
+            ids.push_back(StatusPage::kFirstBaudButton + i);
+            ids.push_back(StatusPage::kFirstPortButton + i);
+        }
+        return ids;
+    }
+};
+
+TEST_F(StatusPageTest, ConnectOpensTheChosenPortForTheChosenStationAndDisconnectUndoesIt) {
+    testsupport::SimProcess sim({"--no-pace", "--station", "12"});
+    sim.exportAsCom(4);
+    openSample();
+    ASSERT_TRUE(page->userClick(1081));           // COM4
+    ASSERT_TRUE(page->userClick(1073));           // 38400 bit/s
+    ASSERT_TRUE(page->userSelectItem(1037, 11));  // station 12
+    sim.ok("log on");
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+
+    EXPECT_TRUE(backend.messages().empty());
+    EXPECT_EQ(link.connected.load(), 1);
+    EXPECT_EQ(link.channel.load(), 3);
+    EXPECT_EQ(link.station.load(), 12);
+    EXPECT_EQ(link.baudRate.load(), 38400u);
+    EXPECT_EQ(link.parity.load(), 0);
+    EXPECT_EQ(link.faultCode.load(), 3);
+    EXPECT_EQ(link.timeoutMs.load(), 200);
+    EXPECT_EQ(link.retries.load(), 5);
+    EXPECT_EQ(master.portDevice(3), sim.ptyPath());
+    EXPECT_EQ(master.channel(3).responseTimeoutMs.load(), 200);
+    EXPECT_EQ(master.channel(3).retries.load(), 5);
+    EXPECT_EQ(master.channel(3).interCharGapMicros.load(), 16000u) << "opened at 38400 bit/s";
+    const modbus::DriveLink selected = drive.currentLink();
+    EXPECT_EQ(selected.channel, 3);
+    EXPECT_EQ(selected.station, 12);
+    EXPECT_EQ(selected.frameType, modbus::kFrameRtu);
+    EXPECT_TRUE(selected.enabled);
+    EXPECT_EQ(page->text(StatusPage::kConnectButton), u"断开");
+    for (int id : choices()) EXPECT_FALSE(page->control(id).isEnabled()) << id;
+    EXPECT_FALSE(page->userClick(1070));
+    EXPECT_FALSE(page->userSelectItem(1037, 0));
+
+    EXPECT_EQ(page->pollStatus(), 0);
+    const auto requests = loggedRequests(sim);
+    ASSERT_FALSE(requests.empty());
+    for (const auto& r : requests) EXPECT_EQ(r.station, 12);
+
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+    EXPECT_EQ(link.connected.load(), 0);
+    EXPECT_EQ(link.station.load(), 0);
+    EXPECT_EQ(link.channel.load(), modbus::kNoChannel);
+    EXPECT_EQ(link.faultCode.load(), 0);
+    std::uint8_t scratch[4] = {};
+    EXPECT_EQ(drive.readRegisters(0, scratch, 2), modbus::kAccessNoLink);
+    EXPECT_EQ(page->text(StatusPage::kConnectButton), u"连接");
+    for (int id : choices()) EXPECT_TRUE(page->control(id).isEnabled()) << id;
+}
+
+TEST_F(StatusPageTest, PortThatCannotBeOpenedGivesTheOneMessageAndStaysDisconnected) {
+    ::setenv("SERVO_COM6", "/nonexistent/servo-status-test", 1);
+    open();
+    ASSERT_TRUE(page->userClick(1083));
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+    ::unsetenv("SERVO_COM6");
+    ASSERT_EQ(backend.messages().size(), 1u);
+    EXPECT_EQ(backend.messages()[0].text, u"Initialize the serial port failed!");
+    EXPECT_EQ(backend.messages()[0].icon, ui::MessageIcon::Error);
+    EXPECT_EQ(link.connected.load(), 0);
+    EXPECT_FALSE(drive.currentLink().enabled);
+    EXPECT_EQ(page->text(StatusPage::kConnectButton), u"连接");
+    for (int id : choices()) EXPECT_TRUE(page->control(id).isEnabled()) << id;
+}
+
+TEST_F(StatusPageTest, ValuesShowByTypeAndDivisorWhileConnectedAndUnknownOtherwise) {
+    open(languageText({},
+                      {u"[INT16S][1][a][10.0][]", u"[INT16U][2][b][][]", u"[INT16S][3][c][][]",
+                       u"[INT32U][4][d][][]", u"[INT16U][6][e][10.0][]", u"[INT32S][7][f][100.0][]",
+                       u"[INT16S][9][g][0.0][]"},
+                      {}));
+    const std::uint32_t raw[] = {0xFFFB, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 40000, 100000, 0xFFFF};
+    for (std::size_t i = 0; i < std::size(raw); ++i) language.statusItems()[i].value = raw[i];
+    link.connected = 1;  // values show whenever connected is set
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"-0.500");
+    EXPECT_EQ(value(1), u"65535");
+    EXPECT_EQ(value(2), u"-1");
+    EXPECT_EQ(value(3), u"-1");
+    // Divided values keep their type's range; a zero divisor shows the value.
+    EXPECT_EQ(value(4), u"4000.000");
+    EXPECT_EQ(value(5), u"1000.000");
+    EXPECT_EQ(value(6), u"-1");
+    link.connected = 0;
+    page->refreshStatus();
+    expectAllValues(u"未知");
+}
+
+TEST_F(StatusPageTest, PollReadsTheStatusBlockInPiecesOfTwelveRegisters) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(2);
+    // Out of register order, and a 32-bit item last: the block still runs
+    // from register 100 to the high word at 131.
+    open(languageText(
+        {}, {u"[INT16S][130][a][][]", u"[INT16U][100][b][][]", u"[INT32S][130][c][][]"}, {}));
+    connect(2);
+    sim.ok("set reg 100 7");
+    sim.ok("set reg 130 22136");  // 0x5678
+    sim.ok("set reg 131 4660");   // 0x1234
+    sim.ok("set input 3 1");
+    sim.ok("set coil 5 1");
+    sim.ok("log on");
+    ASSERT_EQ(page->pollStatus(), 0);
+
+    const auto requests = loggedRequests(sim);
+    ASSERT_EQ(requests.size(), 5u);
+    const int expected[][3] = {{3, 100, 12}, {3, 112, 12}, {3, 124, 8}, {2, 0, 10}, {1, 0, 8}};
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].function, expected[i][0]) << i;
+        EXPECT_EQ(requests[i].address, expected[i][1]) << i;
+        EXPECT_EQ(requests[i].quantity, expected[i][2]) << i;
+    }
+    EXPECT_EQ(language.statusItems()[0].value.load(), 0x5678u);
+    EXPECT_EQ(language.statusItems()[1].value.load(), 7u);
+    EXPECT_EQ(language.statusItems()[2].value.load(), 0x12345678u);
+    EXPECT_EQ(page->inputState(3), 1);
+    EXPECT_EQ(page->outputState(5), 1);
+    // Fewer than nine items: no alarm value.
+    EXPECT_EQ(page->lastAlarm(), -1);
+
+    // A drive that stops answering leaves everything as it was.
+    sim.ok("set reg 100 8");
+    sim.ok("noanswer on");
+    drive.setLinkTiming(1, 50, 0);
+    EXPECT_EQ(page->pollStatus(), modbus::kAccessNoResponse);
+    EXPECT_EQ(language.statusItems()[1].value.load(), 7u);
+    EXPECT_EQ(page->inputState(3), 1);
+}
+
+TEST_F(StatusPageTest, AlarmTextFollowsTheAlarmValueAndCopesWithValuesOutsideTheTable) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    std::vector<std::u16string> items;
+    for (int i = 0; i < 9; ++i)
+        items.push_back(u"[INT16U][" + platform::fromUtf8(std::to_string(200 + i)) + u"][x][][]");
+    open(languageText({{130, u"Content: "}}, items,
+                      {u"[0][无报警][正常]", u"[11][过电流][短路]", u"[23][过电压][再生]"}));
+    const auto alarmText = [this] { return page->text(StatusPage::kAlarmText); };
+    EXPECT_EQ(alarmText(), u" 报警代码：0\r\nContent: 无报警\r\n 报警原因：正常\r\n");
+
+    connect(1);
+    sim.ok("set reg 208 2");
+    ASSERT_EQ(page->pollStatus(), 0);
+    EXPECT_EQ(page->lastAlarm(), 2);
+    // The poll thread leaves the text to the next refresh; the code shown is
+    // the entry's own.
+    EXPECT_EQ(alarmText(), u" 报警代码：0\r\nContent: 无报警\r\n 报警原因：正常\r\n");
+    page->refreshStatus();
+    EXPECT_EQ(alarmText(), u" 报警代码：23\r\nContent: 过电压\r\n 报警原因：再生\r\n");
+
+    sim.ok("set reg 208 3");
+    ASSERT_EQ(page->pollStatus(), 0);
+    page->refreshStatus();
+    EXPECT_EQ(alarmText(), u" 报警代码：3\r\nContent: 未知\r\n 报警原因：\r\n");
+}
+
+TEST_F(StatusPageTest, OutputCheckBoxesWriteCoilsAndAllBoxesFollowTheStatesRead) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    open(languageText({}, {u"[INT16U][4096][a][][]"}, {}));
+    connect(1);
+    // The boxes are hidden on the page; shown here so that the user can click.
+    page->showControl(1093, true);
+    ASSERT_TRUE(page->userClick(1093));  // Y1
+    EXPECT_EQ(sim.ok("get coil 1"), "1");
+    page->refreshStatus();
+    EXPECT_EQ(page->check(1093), 1);
+
+    sim.ok("set coil 1 0");
+    sim.ok("set coil 7 1");
+    sim.ok("set input 9 1");
+    sim.ok("set input 0 0");
+    ASSERT_EQ(page->pollStatus(), 0);
+    page->refreshStatus();
+    EXPECT_EQ(page->check(1093), 0);
+    EXPECT_EQ(page->check(1101), 1);  // Y7
+    EXPECT_EQ(page->check(1021), 1);  // X9
+    EXPECT_EQ(page->check(1012), 0);
+
+    // Without a link the write is refused and the box goes back.
+    page->toggleConnection();
+    ASSERT_TRUE(page->userClick(1093));
+    page->refreshStatus();
+    EXPECT_EQ(page->check(1093), 0);
+    EXPECT_EQ(sim.ok("get coil 1"), "0");
+}
+
+TEST_F(StatusPageTest, InfoTextNamesTheDeviceOfEachPort) {
+    ::setenv("SERVO_COM3", "/dev/ttyUSB0", 1);
+    open();
+    const std::u16string all = page->text(StatusPage::kInfoText);
+    EXPECT_NE(all.find(u"COM3: /dev/ttyUSB0"), std::u16string::npos);
+    EXPECT_NE(all.find(u"COM6: "), std::u16string::npos);
+    page.reset();
+
+    // With UI 15 the text follows it, and names the selected port's device.
+    open(languageText({{15, u"Factory setting: 115200 bps"}}, {}, {}));
+    ASSERT_TRUE(page->userClick(1080));
+    ::unsetenv("SERVO_COM3");
+    EXPECT_EQ(page->text(StatusPage::kInfoText),
+              u"Factory setting: 115200 bps\n\nCOM3: /dev/ttyUSB0");
+}
+
+TEST_F(StatusPageTest, PageFollowsThePageRectangleAndTakesItsTextsFromTheLanguageFile) {
+    open(languageText({{4, u"Link"}, {8, u"Connect"}, {11, u"Name"}, {18, u"DI1"}, {44, u"DO1"}},
+                      {u"[INT16S][1][Speed][][rpm]", u"[INT16S][2][Torque][][%]"}, {}));
+    EXPECT_EQ(page->text(1084), u"Link");
+    EXPECT_EQ(page->text(1076), u"波特率选择");  // absent: the resource text
+    EXPECT_EQ(page->text(StatusPage::kConnectButton), u"Connect");
+    EXPECT_EQ(page->text(1012), u"DI1");
+    EXPECT_EQ(page->text(1092), u"DO1");
+    const ui::Control& list = page->control(StatusPage::kStatusList);
+    ASSERT_EQ(list.columnCount(), 3);
+    EXPECT_EQ(list.column(0).header, u"Name");
+    EXPECT_EQ(list.column(1).header, u"当前值");
+    EXPECT_EQ(list.column(2).width, 74);
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(list.cellText(1, 0), u"Torque");
+    EXPECT_EQ(list.cellText(1, 2), u"%");
+    const ui::Control& stations = page->control(StatusPage::kStationList);
+    ASSERT_EQ(stations.itemCount(), 64);
+    EXPECT_EQ(stations.itemText(63), u"64");
+    EXPECT_EQ(stations.selection(), 0);
+    EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstBaudButton), 5);
+    EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstPortButton), 0);
+
+    // 969 x 641: the I/O groups share the height below 200, 20 pixels apart.
+    EXPECT_EQ(page->control(1091).rect(), ui::Rect::fromXywh(450, 420, 499, 200));
+    EXPECT_EQ(page->control(1098).rect(), ui::Rect::fromXywh(460, 475, 120, 20));  // Y4
+    context.pageRect = {2, 30, 1202, 830};
+    page->layoutPage();
+    EXPECT_EQ(page->windowRect(), context.pageRect);
+    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440, 170, 750, 620));
+    EXPECT_EQ(page->control(1096).rect().width(), 590);
+
+    // A click on a row selects it, scrolls it into view and focuses the list.
+    ASSERT_TRUE(page->userClickRow(StatusPage::kStatusList, 1));
+    EXPECT_EQ(list.selectionMark(), 1);
+    EXPECT_EQ(list.lastEnsuredVisible(), 1);
+    EXPECT_TRUE(list.isRowSelected(1));
+    EXPECT_TRUE(list.hasFocus());
+}
+
+}  // namespace

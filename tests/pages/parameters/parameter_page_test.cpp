@@ -1,0 +1,668 @@
+// The parameter page on the headless backend: the list and its detail, the
+// block poll, writing one parameter, the bulk operations and the EEPROM save,
+// against servo-sim as the drive; and the guards for tables that do not fit.
+#include "pages/parameters/parameter_page.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "data/value_file.h"
+#include "parameter_fixture.h"
+#include "ui/headless.h"
+
+namespace {
+
+using namespace paramtest;
+using pages::ParameterPage;
+using Icon = ui::MessageIcon;
+
+// The page hosted as a modeless window on the headless backend.
+struct Rig {
+    ui::HeadlessBackend backend;
+    Program program;
+    std::unique_ptr<ParameterPage> page;
+
+    explicit Rig(std::u16string_view languageText = {}) : program(languageText) {}
+    ~Rig() {
+        if (page && page->exists()) page->destroy();
+        page.reset();
+    }
+    ParameterPage& open(app::ThreadLauncher launcher = {}) {
+        page = std::make_unique<ParameterPage>(program.context, std::move(launcher));
+        EXPECT_TRUE(page->createModeless());
+        return *page;
+    }
+    ui::Control& list() { return page->control(ParameterPage::kList); }
+    std::u16string cell(std::size_t row, int column) {
+        return list().cellText(static_cast<int>(row), column);
+    }
+    // The user selects a row; the next tick shows it.
+    void select(std::size_t row) {
+        ASSERT_TRUE(page->userSelectRow(ParameterPage::kList, static_cast<int>(row)));
+        page->refreshView();
+    }
+    // Selects the row, types the text and presses "确认修改".
+    void write(std::size_t row, std::u16string_view text) {
+        select(row);
+        ASSERT_TRUE(page->userType(ParameterPage::kNewValue, text));
+        ASSERT_TRUE(page->userClick(ParameterPage::kWriteButton));
+    }
+    // One poll and one tick.
+    void pollAndRefresh() {
+        ASSERT_EQ(page->readDriveValues(), 0);
+        page->refreshView();
+    }
+    std::vector<ui::HeadlessBackend::Message> messages() const { return backend.messages(); }
+    int progress() { return page->control(ParameterPage::kProgress).position(); }
+};
+
+::testing::AssertionResult isMessage(const ui::HeadlessBackend::Message& m,
+                                     std::u16string_view text, std::u16string_view caption,
+                                     Icon icon) {
+    if (m.text == text && m.caption == caption && m.icon == icon)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "message \"" << platform::toUtf8(m.text) << "\" / \"" << platform::toUtf8(m.caption)
+           << "\" / icon " << static_cast<int>(m.icon);
+}
+#define EXPECT_MESSAGE(m, ...) EXPECT_TRUE(isMessage((m), __VA_ARGS__))
+
+// A table of `count` writable parameters of one type from `first` on, gap
+// free, with no texts at all (as records that no language entry filled).
+void makeTable(Program& program, std::size_t count, std::uint16_t first,
+               data::TypeCode type = data::TypeCode::Int16U) {
+    data::ParameterTable table(count);
+    std::uint32_t address = first;
+    for (std::size_t i = 0; i < count; ++i) {
+        table[i].access = data::kAccessWritable;
+        table[i].typeCode = type;
+        table[i].address = static_cast<std::uint16_t>(address);
+        table[i].maximum = 60000;
+        address += table[i].registerCount();
+    }
+    program.language.parameters() = std::move(table);
+}
+
+const std::u16string kUnknown = u"Unknown";  // UI 14 of the sample file
+
+// --- List and detail, without a drive
+
+TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    ui::Control& list = rig.list();
+
+    ASSERT_EQ(list.columnCount(), 4);
+    const std::u16string headers[] = {u"No.", u"Name", u"Drive value", u"File value"};
+    const int widths[] = {60, 274, 90, 95};
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(list.column(c).header, headers[c]);
+        EXPECT_EQ(list.column(c).width, widths[c]);
+    }
+    EXPECT_EQ(list.extendedStyle(), ui::list_style::kGridLines | ui::list_style::kFullRowSelect);
+    ASSERT_EQ(list.rowCount(), 99);
+    EXPECT_EQ(rig.cell(15, 0), u"P01.03");
+    EXPECT_EQ(rig.cell(15, 1), u"Command pulses per revolution");
+    EXPECT_EQ(rig.cell(15, 2), u"0");
+    EXPECT_EQ(rig.cell(15, 3), u"");
+    EXPECT_EQ(list.selectionMark(), 0);
+    EXPECT_FALSE(list.isRowSelected(0));
+
+    // Layout in the page rectangle (983 x 662), texts of the language file.
+    EXPECT_EQ(page.windowRect(), rig.program.context.pageRect);
+    const int w = 983, h = 662;
+    EXPECT_EQ(page.control(ParameterPage::kGroup).rect(),
+              ui::Rect::fromXywh(5, 10, w - 10, h - 30));
+    EXPECT_EQ(page.control(ParameterPage::kFactoryButton).rect(),
+              ui::Rect::fromXywh(465, 35, 130, 40));
+    EXPECT_EQ(page.control(ParameterPage::kDetail).rect(),
+              ui::Rect::fromXywh(565, 110, w - 580, h - 205));
+    EXPECT_EQ(page.control(ParameterPage::kEepromMode).rect(),
+              ui::Rect::fromXywh(865, h - 55, 100, 25));
+    EXPECT_EQ(page.control(ParameterPage::kProgress).rect(),
+              ui::Rect::fromXywh(5, h - 17, w - 10, 12));
+    EXPECT_EQ(page.text(ParameterPage::kEepromButton), u"Save to EEPROM");
+    EXPECT_EQ(page.text(ParameterPage::kWriteButton), u"Apply");
+    EXPECT_TRUE(page.control(ParameterPage::kMemoryMode).isVisible());
+    EXPECT_EQ(page.text(ParameterPage::kEepromMode), u"Write to EEPROM");
+    EXPECT_EQ(page.radioGroupIndex(ParameterPage::kMemoryMode), 0);
+    EXPECT_FALSE(page.control(ParameterPage::kModelCombo).isVisible());
+    EXPECT_EQ(page.saveTimeoutMs(), 5000u);  // UI 104
+
+    // Not connected: every drive value is unknown; file values of writable
+    // rows read 0, read-only rows stay empty.
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 2), kUnknown);
+    EXPECT_EQ(rig.cell(98, 2), kUnknown);
+    EXPECT_EQ(rig.cell(0, 3), u"0");
+    EXPECT_EQ(rig.cell(3, 3), u"");
+    EXPECT_EQ(page.lastShownRow(), 0);
+    EXPECT_TRUE(list.isRowSelected(0));
+    EXPECT_EQ(page.text(ParameterPage::kCurrentValue), kUnknown);
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), kUnknown);
+
+    // The detail of an INT32S row: labels of the language file, the range
+    // with the full-width tilde.
+    const std::size_t offset = rig.program.indexOf(u"P01.12");
+    rig.select(offset);
+    EXPECT_EQ(page.text(ParameterPage::kDetail),
+              u"Name: Home offset\r\nRange: -1073741824～1073741824\r\nUnit: cmd unit\r\n"
+              u"Factory: 0\r\nTakes effect: Immediately\r\nModes: P\r\n"
+              u"Details: Position value set when homing completes. 32-bit parameter.");
+    EXPECT_EQ(list.lastEnsuredVisible(), static_cast<int>(offset));
+    EXPECT_TRUE(page.control(ParameterPage::kNewValue).isEnabled());
+
+    // Typed text survives later ticks on the same row; another row replaces it.
+    ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"123"));
+    page.refreshView();
+    page.refreshView();
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"123");
+    rig.select(3);  // P00.03, read-only
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), kUnknown);
+    EXPECT_FALSE(page.control(ParameterPage::kNewValue).isEnabled());
+
+    // Enter and Escape go to the focused control and never end the page.
+    ASSERT_TRUE(page.userFocus(ParameterPage::kList));
+    EXPECT_TRUE(page.userKey(ui::Key::Enter));
+    EXPECT_TRUE(page.userKey(ui::Key::Escape));
+    EXPECT_TRUE(page.exists());
+    EXPECT_TRUE(rig.messages().empty());
+}
+
+TEST(ParameterPageView, NoLanguageFileGivesBuiltInTextsAndAnEmptyList) {
+    Rig rig;
+    ParameterPage& page = rig.open();
+    EXPECT_EQ(rig.list().column(3).header, u"载入文件值");
+    EXPECT_EQ(page.text(ParameterPage::kEepromButton), u"固化驱动器参数");
+    EXPECT_FALSE(page.control(ParameterPage::kMemoryMode).isVisible());
+    EXPECT_FALSE(page.control(ParameterPage::kEepromMode).isVisible());
+    EXPECT_EQ(page.saveTimeoutMs(), 3100u);
+    EXPECT_EQ(rig.list().rowCount(), 0);
+    page.refreshView();
+    EXPECT_EQ(page.lastShownRow(), -1);
+    EXPECT_EQ(page.text(ParameterPage::kDetail), u"");
+    // No table: nothing is read (the link is not even enabled) and an EEPROM
+    // save on a healthy link does nothing.
+    EXPECT_EQ(page.readDriveValues(), 0);
+    rig.program.link.connected.store(1, kRelaxed);
+    page.saveToEeprom();
+    EXPECT_TRUE(rig.messages().empty());
+}
+
+TEST(ParameterPageView, AParameterWithoutTextsShowsEmptyFields) {
+    Rig rig;
+    makeTable(rig.program, 2, 0, data::TypeCode::Int16S);
+    rig.program.language.parameters()[1].minimum = 0xFFFB;  // -5 in the low half
+    ParameterPage& page = rig.open();
+    EXPECT_EQ(rig.cell(1, 0), u"");
+    EXPECT_EQ(rig.cell(1, 1), u"");
+    rig.select(1);
+    EXPECT_EQ(page.text(ParameterPage::kDetail),
+              u"  参数名：\r\n参数范围：-5～-5536\r\n参数单位：\r\n  出厂值：0\r\n生效方式：\r\n"
+              u"适用方式：\r\n参数说明：");
+    EXPECT_EQ(page.text(ParameterPage::kCurrentValue), u"未知");
+}
+
+TEST(ParameterPageView, ADriveModelFillsTheFileValuesOnEveryTick) {
+    Rig rig(sampleLanguage());
+    rig.program.loadSampleModels();
+    ParameterPage& page = rig.open();
+    const data::ModelValueSets& models = rig.program.models;
+    ui::Control& combo = page.control(ParameterPage::kModelCombo);
+    EXPECT_TRUE(combo.isVisible());
+    ASSERT_EQ(combo.itemCount(), 1 + static_cast<int>(models.count()));
+    EXPECT_EQ(combo.itemText(0), u"Select drive model!");
+    EXPECT_EQ(combo.itemText(2), models.wideName(1));
+    EXPECT_EQ(combo.selection(), 0);
+
+    page.refreshView();
+    EXPECT_FALSE(page.fileLoaded());
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 2));
+    page.refreshView();
+    EXPECT_TRUE(page.fileLoaded());
+    EXPECT_EQ(rig.cell(0, 3), platform::fromUtf8(std::to_string(models.value(1, 0))));
+    EXPECT_EQ(rig.cell(3, 3), u"");  // read-only
+    const std::size_t gear = rig.program.indexOf(u"P01.04");
+    EXPECT_EQ(rig.cell(gear, 3), platform::fromUtf8(std::to_string(models.value(1, gear))));
+
+    // The chosen model keeps overwriting the file values...
+    rig.program.language.parameters()[0].fileValue.store(4321, kRelaxed);
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 3), platform::fromUtf8(std::to_string(models.value(1, 0))));
+    // ... and the prompt entry leaves the last ones in place.
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 0));
+    rig.program.language.parameters()[0].fileValue.store(4321, kRelaxed);
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 3), u"4321");
+    EXPECT_TRUE(rig.messages().empty());
+}
+
+TEST(ParameterPageView, AModelOnALongerTableLeavesTheRestAndWarnsOnce) {
+    Rig rig;
+    makeTable(rig.program, 120, 0);
+    std::string csv = "##M1,\r\n";
+    for (int i = 0; i < 100; ++i)
+        csv += "P" + std::to_string(i) + "," + std::to_string(i + 1) + "\r\n";
+    const std::vector<std::uint8_t> bytes(csv.begin(), csv.end());
+    rig.program.models = data::parseModelTable(bytes, 120);
+    rig.program.context.modelTableLoaded = 1;
+    for (std::size_t i = 0; i < 120; ++i)
+        rig.program.language.parameters()[i].fileValue.store(7, kRelaxed);
+    ParameterPage& page = rig.open();
+
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 1));
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 3), u"1");
+    EXPECT_EQ(rig.cell(99, 3), u"100");
+    EXPECT_EQ(rig.cell(100, 3), u"7");
+    EXPECT_EQ(rig.cell(119, 3), u"7");
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 0));
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 1));
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_EQ(rig.messages()[0].icon, Icon::Exclamation);
+    EXPECT_NE(rig.messages()[0].text.find(u"first 100 parameters"), std::u16string::npos);
+}
+
+TEST(ParameterPageView, AWorkerThatCannotStartFailsTheEepromSaveAtOnce) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open([](std::function<void()>) -> std::thread {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    EXPECT_FALSE(page.workerRunning());
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"Creat thread error!", u"Error", Icon::None);
+    // A healthy link (no port: nothing could be sent anyway).
+    rig.program.link.connected.store(1, kRelaxed);
+    page.saveToEeprom();
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_MESSAGE(rig.messages()[1], u"Saving the drive parameters to EEPROM failed!", u"Error",
+                   Icon::Error);
+}
+
+TEST(ParameterPageView, TheWorkerHasEndedWhenThePageIsGone) {
+    Rig rig(sampleLanguage());
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    ParameterPage& page = rig.open([ended](std::function<void()> body) {
+        return std::thread([body = std::move(body), ended] {
+            body();
+            std::this_thread::sleep_for(50ms);
+            ended->store(true);
+        });
+    });
+    EXPECT_TRUE(page.workerRunning());
+    page.destroy();
+    EXPECT_TRUE(ended->load()) << "the worker was signalled but not joined";
+    EXPECT_FALSE(page.workerRunning());
+}
+
+// --- Against the drive
+
+class ParameterPageOnADrive : public ::testing::Test {
+  protected:
+    void SetUp() override { sim.exportAsCom(1); }
+    testsupport::SimProcess sim{{"--no-pace", "--eeprom-ms", "100"}};
+};
+
+TEST_F(ParameterPageOnADrive, ThePollReadsBlocksOfTwelveAndTheListShowsTheValues) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    const std::size_t speed = rig.program.indexOf(u"P03.01");   // INT16S, register 48
+    const std::size_t smooth = rig.program.indexOf(u"P01.06");  // INT16U, register 21
+    const std::size_t pulses = rig.program.indexOf(u"P01.04");  // INT32U, registers 17-18
+    sim.ok("set reg 48 65531");
+    sim.ok("set reg 21 65531");
+    sim.ok("set reg 17 24064");  // 3000000000 = 0xB2D05E00
+    sim.ok("set reg 18 45776");
+    sim.ok("log on");
+    rig.pollAndRefresh();
+
+    // Registers 0 to 107: nine requests of 12 registers.
+    const auto reads = requests(sim);
+    ASSERT_EQ(reads.size(), 9u);
+    EXPECT_EQ(reads[0].substr(0, 12), "01030000000C");
+    EXPECT_EQ(reads[8].substr(0, 12), "01030060000C");
+    EXPECT_EQ(rig.cell(speed, 2), u"-5");
+    EXPECT_EQ(rig.cell(smooth, 2), u"65531");
+    EXPECT_EQ(rig.cell(pulses, 2), u"-1294967296");
+    for (std::size_t i : {std::size_t{0}, std::size_t{50}, std::size_t{98}}) {
+        const data::ParameterDefinition& p = rig.program.language.parameters()[i];
+        EXPECT_EQ(rig.cell(i, 2),
+                  data::valueToText(p.typeCode, static_cast<std::uint32_t>(simParam(sim, i))))
+            << i;
+    }
+    EXPECT_EQ(page.text(ParameterPage::kCurrentValue), rig.cell(0, 2));
+
+    // A fault flagged on a connected link: the last values stay on view.
+    rig.program.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    page.refreshView();
+    EXPECT_EQ(rig.cell(speed, 2), u"-5");
+    // Disconnected: unknown.
+    rig.program.link.connected.store(0, kRelaxed);
+    page.refreshView();
+    EXPECT_EQ(rig.cell(speed, 2), kUnknown);
+    EXPECT_EQ(page.text(ParameterPage::kCurrentValue), kUnknown);
+}
+
+TEST_F(ParameterPageOnADrive, AFailedBlockChangesNoValue) {
+    Rig rig;
+    // Registers 0 to 120: eleven blocks, the tenth (108..119) past the drive's
+    // parameters, which a strict drive refuses.
+    makeTable(rig.program, 121, 0);
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    sim.ok("set reg 0 11");
+    ASSERT_EQ(page.readDriveValues(), 0);
+    EXPECT_EQ(rig.program.language.parameters()[0].driveValue.load(), 11u);
+
+    sim.ok("set reg 0 22");
+    sim.ok("strict on");
+    sim.ok("log on");
+    EXPECT_EQ(page.readDriveValues(), modbus::kAccessFailed);
+    // Nine good blocks, then the tenth with its retries; nothing after it.
+    const auto reads = requests(sim);
+    ASSERT_EQ(reads.size(), 9u + 6u);
+    for (std::size_t i = 9; i < reads.size(); ++i)
+        EXPECT_EQ(reads[i].substr(0, 12), "0103006C000C");
+    EXPECT_EQ(rig.program.language.parameters()[0].driveValue.load(), 11u);
+}
+
+TEST_F(ParameterPageOnADrive, ATableBeyondTheReadBufferIsReadAsFarAsItFits) {
+    Rig rig;
+    makeTable(rig.program, 300, 0);
+    ParameterPage& page = rig.open();
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_NE(rig.messages()[0].text.find(u"only the first 252 of 300"), std::u16string::npos)
+        << platform::toUtf8(rig.messages()[0].text);
+    EXPECT_EQ(page.readableCount(), 252u);
+
+    rig.program.connect();
+    sim.ok("set reg 0 5");
+    sim.ok("log on");
+    rig.pollAndRefresh();
+    const auto reads = requests(sim);
+    ASSERT_EQ(reads.size(), 21u);
+    EXPECT_EQ(reads[20].substr(0, 12), "010300F0000C");
+    EXPECT_EQ(rig.cell(0, 2), u"5");
+    EXPECT_EQ(rig.cell(251, 2), u"0");
+    EXPECT_EQ(rig.cell(252, 2), u"未知");
+    EXPECT_EQ(rig.cell(299, 2), u"未知");
+    EXPECT_EQ(rig.messages().size(), 1u) << "warned once";
+}
+
+TEST_F(ParameterPageOnADrive, ATableAtTheTopOfTheRegisterSpaceReadsNothing) {
+    Rig rig;
+    makeTable(rig.program, 6, 65530);
+    ParameterPage& page = rig.open();
+    EXPECT_EQ(rig.messages().size(), 1u);
+    EXPECT_EQ(page.readableCount(), 0u);
+    rig.program.connect();
+    sim.ok("log on");
+    rig.pollAndRefresh();
+    EXPECT_TRUE(requests(sim).empty());
+    EXPECT_EQ(rig.cell(0, 2), u"未知");
+}
+
+TEST_F(ParameterPageOnADrive, WritingOneParameterConvertsAndClampsTheText) {
+    Rig rig(sampleLanguage());
+    rig.open();
+    rig.program.connect();
+    Program& p = rig.program;
+    const std::size_t speed = p.indexOf(u"P03.01");   // INT16S -6000..6000, register 48
+    const std::size_t smooth = p.indexOf(u"P01.06");  // INT16U 0..1000, register 21
+    const std::size_t offset = p.indexOf(u"P01.12");  // INT32S +-1073741824, registers 27-28
+    rig.pollAndRefresh();
+
+    rig.write(speed, u"7000");
+    EXPECT_EQ(simParam(sim, speed), 6000);
+    rig.write(speed, u"-7000");
+    EXPECT_EQ(simParam(sim, speed), -6000);
+    rig.write(speed, u"abc");
+    EXPECT_EQ(simParam(sim, speed), 0);
+    rig.write(speed, u"70000");  // low 16 bits: 4464
+    EXPECT_EQ(simParam(sim, speed), 4464);
+    rig.write(smooth, u" -3");  // 65533 as INT16U
+    EXPECT_EQ(simParam(sim, smooth), 1000);
+
+    sim.ok("log on");
+    rig.write(smooth, u"-3");  // unsigned: nothing to write
+    rig.write(smooth, u"");    // empty: nothing
+    rig.pollAndRefresh();
+    rig.write(smooth, rig.cell(smooth, 2));  // the shown value: nothing
+    rig.select(3);  // read-only: the edit is disabled and the button does nothing
+    EXPECT_FALSE(rig.page->userType(ParameterPage::kNewValue, u"5"));
+    ASSERT_TRUE(rig.page->userClick(ParameterPage::kWriteButton));
+    EXPECT_TRUE(withFunction(requests(sim), "06").empty());
+    EXPECT_EQ(simParam(sim, smooth), 1000);
+
+    // A text longer than the conversion reads is refused, not cut.
+    rig.write(smooth, u"                    5");
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"P01.06 Error", u"Error", Icon::Error);
+    EXPECT_TRUE(withFunction(requests(sim), "06").empty());
+
+    sim.ok("log on");
+    rig.write(offset, u"2000000000");
+    const auto frames = requests(sim);
+    ASSERT_EQ(frames.size(), 1u);
+    // Function 16, two registers from 27, low word first: 0x40000000.
+    EXPECT_EQ(frames[0].substr(0, 22), "0110001B00020400004000");
+    EXPECT_EQ(simParam(sim, offset), 1073741824);
+
+    // Not connected: the link message and no request.
+    sim.ok("log on");
+    p.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    rig.write(speed, u"12");
+    EXPECT_TRUE(requests(sim).empty());
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_MESSAGE(
+        rig.messages()[1],
+        u"Not connected or communication fault. Check the drive connection and try again!",
+        u"Error", Icon::Error);
+}
+
+TEST_F(ParameterPageOnADrive, TheEepromModeStoresTheParameterWithAShortTimeout) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    const std::size_t speed = rig.program.indexOf(u"P03.01");
+    rig.pollAndRefresh();
+    ASSERT_TRUE(page.userClick(ParameterPage::kEepromMode));
+
+    sim.ok("log on");
+    rig.write(speed, u"250");
+    auto frames = requests(sim);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].substr(0, 12), "0106003000FA");
+    char store[16];
+    std::snprintf(store, sizeof store, "0106FFFF%04X", static_cast<unsigned>(speed));
+    EXPECT_EQ(frames[1].substr(0, 12), store);
+    EXPECT_EQ(std::stoll(sim.ok("get eeprom " + std::to_string(speed))), 250);
+    EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
+
+    // Nothing to write, but the store is still asked for.
+    sim.ok("log on");
+    rig.write(speed, u"");
+    frames = requests(sim);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 12), store);
+    EXPECT_TRUE(rig.messages().empty());
+
+    // A drive that refuses the store: the message, and the timing restored.
+    sim.ok("rejectwrite 2");
+    rig.write(speed, u"300");
+    EXPECT_EQ(simParam(sim, speed), 300);
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"Saving the drive parameters to EEPROM failed!", u"Error",
+                   Icon::Error);
+    EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
+}
+
+TEST_F(ParameterPageOnADrive, BackupAndLoadFollowTheFileRules) {
+    TempDir dir;
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+
+    // Backup refuses a link that is down before any dialog; load does not.
+    page.backupToFile();
+    EXPECT_TRUE(rig.backend.fileRequests().empty());
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_EQ(rig.messages()[0].icon, Icon::Error);
+
+    rig.program.connect();
+    rig.pollAndRefresh();
+    fs::create_directories(dir.path() / "old.dat.d");
+    const std::u16string base = platform::fromUtf8(dir.path().string());
+    rig.backend.queueFileAnswer(base + u"/plain");
+    rig.backend.queueFileAnswer(base + u"/UPPER.DAT");
+    rig.backend.queueFileAnswer(base + u"/old.dat.d/inner");
+    rig.backend.queueFileAnswer(std::nullopt);
+    for (int i = 0; i < 4; ++i) page.backupToFile();
+    EXPECT_TRUE(fs::exists(dir.path() / "plain.dat"));
+    EXPECT_TRUE(fs::exists(dir.path() / "UPPER.DAT.dat"));
+    EXPECT_TRUE(fs::exists(dir.path() / "old.dat.d/inner"));
+    ASSERT_EQ(rig.backend.fileRequests().size(), 4u);
+    const ui::FileDialogRequest& request = rig.backend.fileRequests()[0];
+    EXPECT_TRUE(request.save);
+    EXPECT_TRUE(request.confirmOverwrite);
+    EXPECT_EQ(request.filter, u"(*.dat)|*.dat|*(*.*)|*.*||");
+    EXPECT_EQ(rig.messages().size(), 1u);
+
+    // A folder that does not exist: the plain failure box.
+    rig.backend.queueFileAnswer(base + u"/missing/b.dat");
+    page.backupToFile();
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_MESSAGE(rig.messages()[1], u"Backing up the parameters failed!", u"Error", Icon::None);
+
+    // Loading the backup while disconnected fills column 3.
+    rig.program.link.connected.store(0, kRelaxed);
+    rig.backend.queueFileAnswer(base + u"/plain.dat");
+    page.loadFromFile();
+    EXPECT_TRUE(page.fileLoaded());
+    page.refreshView();
+    const std::size_t steps = rig.program.indexOf(u"P01.03");
+    EXPECT_EQ(rig.cell(steps, 3), u"10000");
+    EXPECT_FALSE(rig.backend.fileRequests().back().save);
+
+    // A file of another table length is refused; column 3 stays.
+    data::ParameterTable two(2);
+    data::saveValueFile(dir.path() / "two.dat", two);
+    rig.backend.queueFileAnswer(base + u"/two.dat");
+    page.loadFromFile();
+    ASSERT_EQ(rig.messages().size(), 3u);
+    EXPECT_MESSAGE(rig.messages()[2], u"Loading the parameter file failed!", u"Error", Icon::None);
+    page.refreshView();
+    EXPECT_EQ(rig.cell(steps, 3), u"10000");
+}
+
+TEST_F(ParameterPageOnADrive, ImportChecksEveryRangeFirstAndStopsAtTheFirstFailure) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    rig.program.connect(0, 0);  // see Program::connect
+    data::ParameterTable& table = rig.program.language.parameters();
+
+    page.importFileValues();
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"No file loaded yet, there is nothing to write!", u"Error",
+                   Icon::Error);
+
+    // A file whose values are the factory values plus one where the range
+    // allows, then one of them put out of range.
+    TempDir dir;
+    for (auto& p : table) {
+        const std::uint32_t up = p.factoryValue + 1;
+        p.driveValue.store(
+            data::checkRange(p.typeCode, up, p.minimum, p.maximum) == 0 ? up : p.factoryValue,
+            kRelaxed);
+    }
+    ASSERT_EQ(data::saveValueFile(dir.path() / "file.dat", table), 1);
+    rig.backend.queueFileAnswer(platform::fromUtf8((dir.path() / "file.dat").string()));
+    page.loadFromFile();
+    ASSERT_TRUE(page.fileLoaded());
+    const std::size_t resistor = rig.program.indexOf(u"P00.07");  // 10..5000
+    table[resistor].fileValue.store(9, kRelaxed);
+    sim.ok("log on");
+    page.importFileValues();
+    EXPECT_TRUE(requests(sim).empty());
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_MESSAGE(rig.messages()[1], u"P00.07 Error", u"Error", Icon::Error);
+
+    // The fifth write (P00.06, row 6) is refused: the four before it stay.
+    table[resistor].fileValue.store(40, kRelaxed);
+    sim.ok("rejectwrite 5");
+    page.importFileValues();
+    ASSERT_EQ(rig.messages().size(), 3u);
+    EXPECT_MESSAGE(rig.messages()[2], u"Writing the file values failed!", u"Error", Icon::Error);
+    EXPECT_EQ(rig.progress(), 6 * 100 / 99);
+    for (std::size_t i : {0, 1, 2, 5})
+        EXPECT_EQ(simParam(sim, i), static_cast<long long>(table[i].fileValue.load())) << i;
+    EXPECT_EQ(simParam(sim, 6), static_cast<long long>(table[6].factoryValue));
+    EXPECT_EQ(simParam(sim, 7), static_cast<long long>(table[7].factoryValue));
+}
+
+TEST_F(ParameterPageOnADrive, FactoryRestoreWritesEveryWritableParameter) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    rig.program.connect(0, 0);
+    const data::ParameterTable& table = rig.program.language.parameters();
+    const std::size_t speed = rig.program.indexOf(u"P03.01");
+    sim.ok("set reg 48 777");
+    sim.ok("log on");
+    page.restoreFactoryValues();
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"Factory values restored!", u"Success", Icon::Exclamation);
+    EXPECT_EQ(rig.progress(), 100);
+    EXPECT_EQ(simParam(sim, speed), 100);
+    std::size_t writable = 0;
+    for (const auto& p : table) writable += p.writable() ? 1 : 0;
+    EXPECT_EQ(requests(sim).size(), writable);
+
+    // A refused write: the parameter's box, then the failure box.
+    sim.ok("rejectwrite 3");
+    page.restoreFactoryValues();
+    ASSERT_EQ(rig.messages().size(), 3u);
+    EXPECT_MESSAGE(rig.messages()[1], u"P00.02 Error", u"Error", Icon::Error);
+    EXPECT_MESSAGE(rig.messages()[2], u"Restoring the factory values failed!", u"Error",
+                   Icon::Error);
+}
+
+TEST_F(ParameterPageOnADrive, TheEepromSaveWaitsForTheWorker) {
+    Rig rig(sampleLanguage({{104, u"300"}}));
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    const std::size_t speed = rig.program.indexOf(u"P03.01");
+    sim.ok("set reg 48 1234");
+    sim.ok("log on");
+    page.saveToEeprom();
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0], u"Drive parameters saved to EEPROM!", u"Success",
+                   Icon::Exclamation);
+    EXPECT_EQ(rig.progress(), 100);
+    EXPECT_EQ(std::stoll(sim.ok("get eeprom " + std::to_string(speed))), 1234);
+    const auto frames = requests(sim);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].substr(0, 12), "0106FFFFFFFF");
+    EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
+
+    // A drive that refuses the command.
+    sim.ok("exception 4");
+    page.saveToEeprom();
+    sim.ok("faults off");
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_MESSAGE(rig.messages()[1], u"Saving the drive parameters to EEPROM failed!", u"Error",
+                   Icon::Error);
+    EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
+
+    // Refused while the link is faulty, before anything is sent.
+    rig.program.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    sim.ok("log on");
+    page.saveToEeprom();
+    EXPECT_TRUE(requests(sim).empty());
+    ASSERT_EQ(rig.messages().size(), 3u);
+    EXPECT_EQ(rig.messages()[2].caption, u"Error");
+}
+
+}  // namespace

@@ -170,19 +170,6 @@ TEST(MainWindow, MinimisedItDrawsItsIconCentred) {
     });
 }
 
-TEST(MainWindow, ClosingStopsAndJoinsThePollThread) {
-    Shell shell;
-    bool running = false;
-    shell.run([&](MainWindow& w) {
-        running = w.pollThreadRunning();
-        EXPECT_FALSE(w.stopRequested());
-        EXPECT_TRUE(shell.waitForStatus(u"通讯未连接"));
-    });
-    EXPECT_TRUE(running);
-    EXPECT_TRUE(shell.window->stopRequested());
-    EXPECT_FALSE(shell.window->pollThreadRunning());
-}
-
 TEST(PageTabs, SixteenPagesAtMostAndSelectionByIndex) {
     ui::HeadlessBackend backend;
     ui::Dialog host(102);

@@ -479,7 +479,17 @@ void ParameterPage::backupToFile() {
     std::optional<std::u16string> chosen = ui::saveFileDialog(kFileFilter);
     if (!chosen) return;
     std::u16string path = std::move(*chosen);
-    if (path.find(u".dat") == std::u16string::npos) path += u".dat";
+    if (path.find(u".dat") == std::u16string::npos) {
+        path += u".dat";
+        // The dialog asked about the name without ".dat"; a file of the
+        // longer name is not replaced unasked.
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::path(path), ec)) {
+            ui::messageBox(path + u" already exists. Choose it by its full name to replace it.",
+                           context_.uiText(90, u"Error"));
+            return;
+        }
+    }
     if (data::saveValueFile(std::filesystem::path(path), parameters()) == 0)
         ui::messageBox(context_.uiText(91, u"备份参数失败！"), context_.uiText(90, u"Error"));
 }

@@ -16,7 +16,8 @@ function(servo_library name)
   servo_warnings(${name})
 endfunction()
 
-# A GoogleTest executable registered with CTest.
+# A GoogleTest executable registered with CTest. LABELS takes one label: the
+# discovered tests' properties cannot carry a list.
 function(servo_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})

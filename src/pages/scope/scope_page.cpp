@@ -88,7 +88,7 @@ void ScopePage::publish(int channel) {
     published_[k].store(channels_[k].pack(), kRelaxed);
 }
 
-std::u16string_view ScopePage::text(std::size_t entry, std::u16string_view fallback) const {
+std::u16string_view ScopePage::uiText(std::size_t entry, std::u16string_view fallback) const {
     return context_.uiText(entry, fallback);
 }
 
@@ -186,15 +186,16 @@ void ScopePage::layout() {
 void ScopePage::showTexts() {
     for (int k = 0; k < kChannels; ++k) {
         const bool on = channels_[static_cast<std::size_t>(k)].enabled;
-        setText(kOnOff[static_cast<std::size_t>(k)], on ? text(111, u"开启") : text(112, u"关闭"));
+        setText(kOnOff[static_cast<std::size_t>(k)],
+                on ? uiText(111, u"开启") : uiText(112, u"关闭"));
     }
     // Without an entry the template's text stays.
     const std::pair<int, std::size_t> labels[] = {
         {kPeriodLabel, 113},     {kPointsLabel, 114}, {kXGridLabel, 115}, {kYGridLabel, 116},
         {kShowCoordinates, 117}, {kRange, 118},       {kClear, 119}};
     for (const auto& [id, entry] : labels)
-        if (context_.uiTexts().present(entry)) setText(id, text(entry, u""));
-    setText(kPause, paused() ? text(121, u"继续") : text(120, u"暂停"));
+        if (context_.uiTexts().present(entry)) setText(id, uiText(entry, u""));
+    setText(kPause, paused() ? uiText(121, u"继续") : uiText(120, u"暂停"));
 }
 
 void ScopePage::applyControls() {
@@ -312,9 +313,9 @@ void ScopePage::toggleChannel(int channel) {
             app::linkUsable(context_);  // the refusal message
             return;
         }
-        setText(id, text(111, u"开启"));
+        setText(id, uiText(111, u"开启"));
     } else {
-        setText(id, text(112, u"关闭"));
+        setText(id, uiText(112, u"关闭"));
     }
     // The poll thread takes the channel at the next applyControls.
     plot_.setChannel(channel, kColours[static_cast<std::size_t>(channel)], check(id));
@@ -338,7 +339,7 @@ void ScopePage::selectQuantity(int channel) {
 void ScopePage::togglePause() {
     const bool nowPaused = !paused();
     paused_.store(nowPaused ? 1 : 0, kRelaxed);
-    setText(kPause, nowPaused ? text(121, u"继续") : text(120, u"暂停"));
+    setText(kPause, nowPaused ? uiText(121, u"继续") : uiText(120, u"暂停"));
 }
 
 void ScopePage::showCoordinates() {
@@ -458,8 +459,12 @@ std::uint8_t ScopePage::acquire() {
     if (count == 0) return idle();
 
     const auto start = std::chrono::steady_clock::now();
-    std::sort(slots.begin(), slots.begin() + count,
-              [](const Slot& a, const Slot& b) { return a.address < b.address; });
+    // Ascending addresses (distinct: shared registers were left out).
+    for (int i = 0; i < count; ++i)
+        for (int j = i + 1; j < count; ++j)
+            if (slots[static_cast<std::size_t>(j)].address <
+                slots[static_cast<std::size_t>(i)].address)
+                std::swap(slots[static_cast<std::size_t>(i)], slots[static_cast<std::size_t>(j)]);
     const auto near = [](const Slot& a, const Slot& b) {
         return b.address - a.address <= kGroupSpan;
     };

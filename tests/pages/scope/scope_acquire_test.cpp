@@ -44,7 +44,7 @@ fs::path writeDriveDefs(const TempDir& dir) {
     return file;
 }
 
-class Acquire : public ::testing::Test {
+class ScopeAcquire : public ::testing::Test {
   protected:
     void SetUp() override {
         sim.exportAsCom(1);
@@ -92,7 +92,7 @@ class Acquire : public ::testing::Test {
 
 using Requests = std::vector<std::string>;
 
-TEST_F(Acquire, ChannelsWithinTenRegistersShareOneRequest) {
+TEST_F(ScopeAcquire, ChannelsWithinTenRegistersShareOneRequest) {
     channels(100, 101, 102);
     auto [code, log] = cycle();
     EXPECT_EQ(code, 0);
@@ -122,7 +122,7 @@ TEST_F(Acquire, ChannelsWithinTenRegistersShareOneRequest) {
     EXPECT_EQ(host.p().plot().values(2), (std::vector<double>{102, 120, 120}));
 }
 
-TEST_F(Acquire, ThirtyTwoBitValuesTakeTwoRegistersLowWordFirst) {
+TEST_F(ScopeAcquire, ThirtyTwoBitValuesTakeTwoRegistersLowWordFirst) {
     channels(130, -1, -1);
     auto [code, log] = cycle();
     EXPECT_EQ(log, (Requests{readRequest(130, 2)}));
@@ -142,7 +142,7 @@ TEST_F(Acquire, ThirtyTwoBitValuesTakeTwoRegistersLowWordFirst) {
     EXPECT_EQ(lastValues(), (std::vector<int>{-1, -1, 0}));
 }
 
-TEST_F(Acquire, ListRowsThatAreNotConsecutiveRegistersAreReadOneByOne) {
+TEST_F(ScopeAcquire, ListRowsThatAreNotConsecutiveRegistersAreReadOneByOne) {
     // 120 and 130 are ten apart, but between their rows lies one 32-bit row:
     // a group read would place 130's value at 122.
     channels(120, 130, -1);
@@ -152,7 +152,7 @@ TEST_F(Acquire, ListRowsThatAreNotConsecutiveRegistersAreReadOneByOne) {
     EXPECT_EQ(lastValues(), (std::vector<int>{120, 2 * 65536 + 1, 0}));
 }
 
-TEST_F(Acquire, AChannelAtTheRegisterOfALowerChannelIsNotRead) {
+TEST_F(ScopeAcquire, AChannelAtTheRegisterOfALowerChannelIsNotRead) {
     // Channels 1 and 2 on the same quantity, channel 3 on 105: channel 2 is
     // left out of the group.
     channels(100, 100, 105);
@@ -169,7 +169,7 @@ TEST_F(Acquire, AChannelAtTheRegisterOfALowerChannelIsNotRead) {
     EXPECT_EQ(host.p().plot().channel(1).count, 0);
 }
 
-TEST_F(Acquire, TheCycleReturnsTheCodeOfItsLastRead) {
+TEST_F(ScopeAcquire, TheCycleReturnsTheCodeOfItsLastRead) {
     host.drive.setLinkTiming(0, 100, 0);
     // 50 is refused, 100 answers: the cycle succeeds, 50 gets no sample.
     channels(50, 100, -1);
@@ -193,7 +193,7 @@ TEST_F(Acquire, TheCycleReturnsTheCodeOfItsLastRead) {
     EXPECT_EQ(host.p().plot().channel(0).count, 1);
 }
 
-TEST_F(Acquire, PausedCyclesReadNothingAndKeepTheCurves) {
+TEST_F(ScopeAcquire, PausedCyclesReadNothingAndKeepTheCurves) {
     channels(100, -1, -1);
     cycle();
     host.p().userClick(ScopePage::kPause);
@@ -209,7 +209,7 @@ TEST_F(Acquire, PausedCyclesReadNothingAndKeepTheCurves) {
     EXPECT_EQ(host.p().plot().channel(0).count, 2);
 }
 
-TEST_F(Acquire, APollThreadSamplesWhileTheUserChangesChannels) {
+TEST_F(ScopeAcquire, APollThreadSamplesWhileTheUserChangesChannels) {
     // Every value read must be the register of a row the channel had: a cycle
     // that took one row's address with another row's size or offset would
     // show a neighbour's value.

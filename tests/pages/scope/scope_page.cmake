@@ -6,7 +6,7 @@ if(TARGET servo_pages_scope AND TARGET servo_test_support)
       ${CMAKE_CURRENT_LIST_DIR}/scope_page_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/scope_acquire_test.cpp
     LIBS servo_pages_scope servo_test_support
-    LABELS pages sim)
+    LABELS pages)
 endif()
 
 # The program offscreen with its real pages: screenshots under the build tree.
@@ -20,5 +20,5 @@ if(TARGET servo_page_set AND TARGET servo_ui_qt AND TARGET servo_test_support)
     SCOPE_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/screenshots")
   servo_warnings(scope_gui_tests)
   gtest_discover_tests(scope_gui_tests DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "pages;ui;sim" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES LABELS pages ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endif()

@@ -181,9 +181,12 @@ TEST(ScopeGui, ThreeChannelsFromTheDriveArePlottedPausedAndCleared) {
         // Paused: the curves stay and grow no more.
         p->userClick(ScopePage::kPause);
         EXPECT_EQ(p->text(ScopePage::kPause), u"Resume");
-        ui::qt::processEvents(300);  // a cycle under way ends
+        // Once a cycle under way has ended, nothing more is read.
+        ui::qt::processEvents(300);
         const int held = p->plot().channel(0).count;
+        sim.ok("log on");
         ui::qt::processEvents(500);
+        EXPECT_EQ(sim.ok("log dump"), "0");
         EXPECT_EQ(p->plot().channel(0).count, held);
         EXPECT_GT(held, 0);
 

@@ -236,11 +236,21 @@ bool SerialPort::waitReadable(std::uint64_t timeoutMicros) {
         sleepMicros(timeoutMicros);
         return false;
     }
-    if (bytesWaiting() > 0) return true;
+    if (pendingByte_ >= 0) return true;
+    HANDLE h = handleOf(handle_);
+    DWORD errors = 0;
+    COMSTAT status{};
+    // A device that cannot report its state has failed (unplugged, gone): a
+    // read on it may fail at once or, under Wine, spin until its time-out, so
+    // the wait is a sleep.
+    if (!ClearCommError(h, &errors, &status)) {
+        sleepMicros(timeoutMicros);
+        return false;
+    }
+    if (status.cbInQue > 0) return true;
     const std::uint64_t ms64 = (timeoutMicros + 999) / 1000;
     if (ms64 == 0) return false;
     const DWORD ms = static_cast<DWORD>(std::min<std::uint64_t>(ms64, MAXDWORD - 1));
-    HANDLE h = handleOf(handle_);
     // A read of one byte bounded by the time left: with both interval and
     // multiplier at MAXDWORD, ReadFile returns as soon as a byte arrives, or
     // empty after the constant. The byte is kept for the next read().

@@ -191,9 +191,9 @@ TEST(SerialLineVanish, APortWhoseDeviceVanishesIsSilenceNotASpin) {
     port.write(request.data(), request.size());  // may fail: the line is gone
     const std::uint64_t cpu0 = threadCpuMicros();
     const std::uint64_t t0 = platform::monotonicMicros();
-    EXPECT_FALSE(port.waitReadable(60'000));
+    EXPECT_FALSE(port.waitReadable(200'000));
     const std::uint64_t waited = platform::monotonicMicros() - t0;
-    EXPECT_GE(waited, 55'000u);
+    EXPECT_GE(waited, 190'000u);
     EXPECT_LT(threadCpuMicros() - cpu0, waited / 2);
     std::uint8_t byte = 0;
     EXPECT_EQ(port.read(&byte, 1), 0u);

@@ -168,6 +168,7 @@ std::string Controller::execute(std::string_view line) {
     if (cmd == "rejectwrite") {
         if (n == 2 && w[1] == "off") {
             faults_.rejectCountdown.store(0, relaxed);
+            faults_.rejectEpoch.fetch_add(1, relaxed);
             return "OK rejectwrite off";
         }
         auto nth = n >= 2 && n <= 3 ? numberIn(w[1], 1, 1'000'000) : std::nullopt;
@@ -175,6 +176,7 @@ std::string Controller::execute(std::string_view line) {
         if (!nth || !code) return err("usage: rejectwrite N [CODE]|off");
         faults_.rejectCode.store(static_cast<unsigned>(*code), relaxed);
         faults_.rejectCountdown.store(static_cast<unsigned>(*nth), relaxed);
+        faults_.rejectEpoch.fetch_add(1, relaxed);
         return "OK rejectwrite " + std::to_string(*nth) + " code " + std::to_string(*code);
     }
     if (cmd == "faults") {

@@ -18,6 +18,7 @@ void FaultSettings::clear() {
     gapMs.store(0, std::memory_order_relaxed);
     gapAt.store(-1, std::memory_order_relaxed);
     rejectCountdown.store(0, std::memory_order_relaxed);
+    rejectEpoch.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool FaultSettings::takeRejectedWrite() {

@@ -29,9 +29,14 @@ struct FaultSettings {
     std::atomic<unsigned> gapMs{0};          // silence inside a response
     std::atomic<int> gapAt{-1};              // byte index of the gap; -1 = the middle
     // The write (function 5, 6, 15 or 16) that the countdown reaches gets
-    // rejectCode instead of being executed; 0 = off.
+    // rejectCode instead of being executed; 0 = off. Repeats of that same
+    // request are rejected too, as a drive refuses a value every time it is
+    // sent, until another write arrives or the fault is set again.
     std::atomic<unsigned> rejectCountdown{0};
     std::atomic<unsigned> rejectCode{4};
+    // Changes whenever the reject fault is set or cleared, which ends the
+    // rejection of repeats.
+    std::atomic<unsigned> rejectEpoch{0};
 
     // All faults off.
     void clear();

@@ -1,5 +1,7 @@
 #include "rtu_slave.h"
 
+#include <algorithm>
+
 #include "modbus/crc.h"
 
 namespace sim {
@@ -57,6 +59,20 @@ RtuSlave::RtuSlave(DriveImage& image, SlaveSettings& settings, FaultSettings& fa
       waiter_(std::move(waiter)),
       random_(seed) {}
 
+bool RtuSlave::rejectsWrite(std::span<const std::uint8_t> frame) {
+    const unsigned epoch = faults_.rejectEpoch.load(relaxed);
+    const bool repeat =
+        epoch == rejectedEpoch_ && !rejectedFrame_.empty() &&
+        std::equal(frame.begin(), frame.end(), rejectedFrame_.begin(), rejectedFrame_.end());
+    if (repeat || faults_.takeRejectedWrite()) {
+        rejectedFrame_.assign(frame.begin(), frame.end());
+        rejectedEpoch_ = epoch;
+        return true;
+    }
+    rejectedFrame_.clear();
+    return false;
+}
+
 std::optional<std::vector<std::uint8_t>> RtuSlave::handle(std::span<const std::uint8_t> frame) {
     stats_.frames.fetch_add(1, relaxed);
     log_.record(frame);
@@ -83,7 +99,7 @@ std::optional<std::vector<std::uint8_t>> RtuSlave::handle(std::span<const std::u
     const unsigned forced = faults_.exceptionCode.load(relaxed);
     if (forced != 0) {
         reply = {static_cast<std::uint8_t>(function | 0x80), static_cast<std::uint8_t>(forced)};
-    } else if (isWrite(function) && faults_.takeRejectedWrite()) {
+    } else if (isWrite(function) && rejectsWrite(frame)) {
         reply = {static_cast<std::uint8_t>(function | 0x80),
                  static_cast<std::uint8_t>(faults_.rejectCode.load(relaxed))};
     } else if (broadcast && !isWrite(function)) {

@@ -34,6 +34,8 @@ class RtuSlave {
 
   private:
     // Function code and data in, function code and data out.
+    // True when this write is to be refused by the reject fault.
+    bool rejectsWrite(std::span<const std::uint8_t> frame);
     std::vector<std::uint8_t> execute(std::span<const std::uint8_t> pdu);
     std::vector<std::uint8_t> eepromCommand(std::uint16_t value, std::vector<std::uint8_t> echo);
 
@@ -44,6 +46,10 @@ class RtuSlave {
     RequestLog& log_;
     Waiter waiter_;
     std::mt19937 random_;
+    // The write last rejected by the reject fault, and the fault setting it
+    // belongs to: its repeats (a master's retries) are rejected as well.
+    std::vector<std::uint8_t> rejectedFrame_;
+    unsigned rejectedEpoch_ = 0;
 };
 
 // Appends the CRC (low byte first).

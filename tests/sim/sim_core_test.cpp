@@ -324,8 +324,11 @@ TEST(RtuSlave, InjectedExceptionsAndRejectedWrites) {
     EXPECT_EQ(pdu(rig.send({1, 6, 0, 0, 0, 50})), (simtest::Bytes{6, 0, 0, 0, 50}));
     EXPECT_EQ(pdu(rig.send({1, 3, 0, 0, 0, 1})).at(0), 3);
     EXPECT_EQ(pdu(rig.send({1, 6, 0, 0, 0, 51})), (simtest::Bytes{0x86, 4}));
+    // A master's retry of the refused write is refused again; another write is not.
+    EXPECT_EQ(pdu(rig.send({1, 6, 0, 0, 0, 51})), (simtest::Bytes{0x86, 4}));
     EXPECT_EQ(*rig.image.parameter(0), 50u);
     EXPECT_EQ(pdu(rig.send({1, 6, 0, 0, 0, 52})), (simtest::Bytes{6, 0, 0, 0, 52}));
+    EXPECT_EQ(pdu(rig.send({1, 6, 0, 0, 0, 51})), (simtest::Bytes{6, 0, 0, 0, 51}));
 }
 
 TEST(RtuSlave, NoAnswerAtARate) {

@@ -249,8 +249,25 @@ void ScopePage::applyControls() {
                       yDivisions);
 }
 
+void ScopePage::takeSamples() {
+    // Acquire pairs with the producer's release: the entries up to the head
+    // are written.
+    std::uint32_t tail = queueTail_.load(kRelaxed);
+    const std::uint32_t head = queueHead_.load(std::memory_order_acquire);
+    for (; tail != head; ++tail) {
+        const Sample& s = queue_[tail % kQueueSize];
+        plot_.addSample(s.channel, static_cast<double>(s.value));
+    }
+    queueTail_.store(tail, std::memory_order_release);
+}
+
+void ScopePage::discardSamples() {
+    queueTail_.store(queueHead_.load(std::memory_order_acquire), std::memory_order_release);
+}
+
 void ScopePage::refresh() {
     if (!exists()) return;
+    takeSamples();
     applyControls();
     plot_.draw();
 
@@ -285,6 +302,8 @@ void ScopePage::onCommand(int id) {
         case kPause:
             return togglePause();
         case kClear:
+            // Samples taken before the click go too.
+            discardSamples();
             return plot_.clear();
         case kShowCoordinates:
             return showCoordinates();
@@ -365,8 +384,13 @@ int ScopePage::rowSize(int row) const {
 
 void ScopePage::deliver(const Slot& slot, const std::uint8_t* at) {
     const std::int32_t value = decode(at, rowSize(slot.row));
-    plot_.addSample(slot.channel, static_cast<double>(value));
     lastValue_[static_cast<std::size_t>(slot.channel)].store(value, kRelaxed);
+    // Release pairs with takeSamples' acquire: the entry is written before
+    // the head passes it.
+    const std::uint32_t head = queueHead_.load(kRelaxed);
+    if (head - queueTail_.load(std::memory_order_acquire) >= kQueueSize) return;
+    queue_[head % kQueueSize] = {slot.channel, value};
+    queueHead_.store(head + 1, std::memory_order_release);
 }
 
 std::uint8_t ScopePage::readAlone(const Slot& slot) {

@@ -23,8 +23,9 @@ namespace pages {
 // the selected tab; everything else on the user interface thread. What the
 // poll thread reads of the page (pause, sample period, each channel's
 // quantity with its on/off state) is held in atomic words written whole, so a
-// cycle always sees a channel's row and address from the same row; it writes
-// only lastValue and, through the plot's lock, the plot's buffers.
+// cycle always sees a channel's row and address from the same row. It writes
+// lastValue and queues its samples; the user interface thread moves them into
+// the plot when it refreshes, so a cycle never waits for a render to end.
 class ScopePage : public app::MainPage {
   public:
     static constexpr int kChannels = 3;
@@ -57,6 +58,10 @@ class ScopePage : public app::MainPage {
     // registers at most 10 apart plus a last value of up to two registers.
     static constexpr int kBufferBytes = 24;
     static constexpr int kGroupSpan = 10;
+    // Samples waiting for the next refresh: at the fastest rate (three
+    // channels every 5 ms) more than ten seconds' worth.
+    static constexpr std::uint32_t kQueueSize = 8192;
+    static_assert((kQueueSize & (kQueueSize - 1)) == 0, "indices wrap at a multiple of the size");
     // The wait of a cycle that reads nothing (paused, no channel on), so that
     // the poll thread, which calls back to back, does not spin.
     static constexpr int kIdleWaitMs = 20;
@@ -71,6 +76,9 @@ class ScopePage : public app::MainPage {
     std::uint8_t acquire();
     // User interface thread: the timer tick and every paint of the page.
     void refresh();
+    // User interface thread: moves the samples acquired since the last call
+    // into the plot (refresh does it first).
+    void takeSamples();
     // Takes the controls over: on/off states, ranges (one channel's change
     // per call), points, period, grid and time base.
     void applyControls();
@@ -120,12 +128,13 @@ class ScopePage : public app::MainPage {
     void showCoordinates();
     void showTexts();
     void publish(int channel);
-    std::u16string_view text(std::size_t entry, std::u16string_view fallback) const;
+    std::u16string_view uiText(std::size_t entry, std::u16string_view fallback) const;
 
     // Poll thread.
     std::uint8_t readAlone(const Slot& slot);
     std::uint8_t readGroup(const Slot* slots, int count);
     void deliver(const Slot& slot, const std::uint8_t* at);
+    void discardSamples();
     int rowSize(int row) const;
     void waitUntil(std::chrono::steady_clock::time_point deadline);
 
@@ -139,6 +148,16 @@ class ScopePage : public app::MainPage {
     std::atomic<std::int32_t> paused_{0};
     std::atomic<std::int32_t> samplePeriodUs_{10000};
     std::array<std::atomic<std::int32_t>, kChannels> lastValue_{};
+
+    // Single producer (poll thread), single consumer (user interface thread).
+    // The indices count up and wrap; a full queue drops the new sample.
+    struct Sample {
+        std::int32_t channel = 0;
+        std::int32_t value = 0;
+    };
+    std::array<Sample, kQueueSize> queue_{};
+    std::atomic<std::uint32_t> queueHead_{0};  // next to write
+    std::atomic<std::uint32_t> queueTail_{0};  // next to read
 
     int points_ = 100;
     int showCoordinates_ = 0;

@@ -62,6 +62,7 @@ class ScopeAcquire : public ::testing::Test {
     std::pair<std::uint8_t, std::vector<std::string>> cycle() {
         sim.ok("log on");
         const std::uint8_t code = host.p().acquire();
+        host.p().takeSamples();
         return {code, withoutCrc(loggedRequests(sim))};
     }
 
@@ -239,6 +240,7 @@ TEST_F(ScopeAcquire, APollThreadSamplesWhileTheUserChangesChannels) {
         std::this_thread::sleep_for(10ms);
     stop.store(true);
     poll.join();
+    host.p().takeSamples();
     EXPECT_GE(cycles.load(), 50);
     for (int k = 0; k < 3; ++k)
         for (double v : host.p().plot().values(k)) EXPECT_TRUE(valid.count(v)) << k << ": " << v;

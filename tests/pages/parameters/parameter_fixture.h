@@ -93,10 +93,7 @@ struct Program {
     }
 
     // What the connection page does on connect to COM1 (channel 0), station 1.
-    // faultCode 0: the poll loop's probe has succeeded. servo-sim's
-    // "rejectwrite N" refuses one request only, and the master repeats a
-    // refused request like any failed one: a test that needs a write to fail
-    // for good connects with 0 retries.
+    // faultCode 0: the poll loop's probe has succeeded.
     void connect(std::uint8_t faultCode = 0, std::uint8_t retries = 5) {
         link.station.store(1, kRelaxed);
         link.channel.store(0, kRelaxed);

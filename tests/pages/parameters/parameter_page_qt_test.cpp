@@ -341,24 +341,22 @@ TEST_F(ParameterPageEndToEnd, AnImportStopsAtTheRefusedFifthParameter) {
     ASSERT_EQ(data::saveValueFile(file, table), 1);
     for (auto& p : table) p.driveValue.store(0);
 
-    // See Program::connect: a refusal must not be repeated away.
-    run(
-        [&](MainWindow&, ParameterPage& page) {
-            g_dialogs->answers.push_back(platform::fromUtf8(file.string()));
-            ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kLoadButton));
-            sim.ok("rejectwrite 5");
-            ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kImportButton));
-            ASSERT_EQ(messageCount(), 1u);
-            EXPECT_EQ(lastMessage().text, kImportFailed);
-            EXPECT_EQ(lastMessage().icon, ui::MessageIcon::Error);
-            // Writable rows 0, 1, 2, 5 written; row 6 refused, nothing after it.
-            for (std::size_t i : {0, 1, 2, 5})
-                EXPECT_EQ(simParam(sim, i), static_cast<long long>(table[i].fileValue.load())) << i;
-            for (std::size_t i : {6, 7})
-                EXPECT_EQ(simParam(sim, i), static_cast<long long>(table[i].factoryValue)) << i;
-            EXPECT_EQ(page.control(ParameterPage::kProgress).position(), 6 * 100 / 99);
-        },
-        0);
+    // The drive refuses the fifth writable parameter, retries included.
+    run([&](MainWindow&, ParameterPage& page) {
+        g_dialogs->answers.push_back(platform::fromUtf8(file.string()));
+        ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kLoadButton));
+        sim.ok("rejectwrite 5");
+        ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kImportButton));
+        ASSERT_EQ(messageCount(), 1u);
+        EXPECT_EQ(lastMessage().text, kImportFailed);
+        EXPECT_EQ(lastMessage().icon, ui::MessageIcon::Error);
+        // Writable rows 0, 1, 2, 5 written; row 6 refused, nothing after it.
+        for (std::size_t i : {0, 1, 2, 5})
+            EXPECT_EQ(simParam(sim, i), static_cast<long long>(table[i].fileValue.load())) << i;
+        for (std::size_t i : {6, 7})
+            EXPECT_EQ(simParam(sim, i), static_cast<long long>(table[i].factoryValue)) << i;
+        EXPECT_EQ(page.control(ParameterPage::kProgress).position(), 6 * 100 / 99);
+    });
 }
 
 }  // namespace

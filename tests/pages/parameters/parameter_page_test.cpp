@@ -610,7 +610,7 @@ TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWrit
 TEST_F(ParameterPageOnADrive, AFailedFactoryWriteShowsTwoBoxes) {
     Rig rig(sampleLanguage());
     ParameterPage& page = rig.open();
-    rig.program.connect(0, 0);  // see Program::connect
+    rig.program.connect(0);
     sim.ok("rejectwrite 3");
     page.restoreFactoryValues();
     ASSERT_EQ(rig.messages().size(), 2u);

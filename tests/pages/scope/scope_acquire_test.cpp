@@ -128,6 +128,11 @@ TEST_F(ScopeAcquire, ThirtyTwoBitValuesTakeTwoRegistersLowWordFirst) {
     auto [code, log] = cycle();
     EXPECT_EQ(log, (Requests{readRequest(130, 2)}));
     EXPECT_EQ(host.p().lastValue(0), 2 * 65536 + 1);
+    // The swatch shows it at the next refresh.
+    host.p().refresh();
+    const auto swatch = host.backend.canvas(host.p(), ScopePage::kSwatch[0]);
+    ASSERT_TRUE(swatch);
+    EXPECT_EQ(swatch->ops.back().text, u"131073");
 
     // In a group its four bytes put the next value at offset 4.
     channels(130, 132, -1);
@@ -208,6 +213,12 @@ TEST_F(ScopeAcquire, PausedCyclesReadNothingAndKeepTheCurves) {
     std::tie(code, log) = cycle();
     EXPECT_EQ(log, (Requests{readRequest(100, 1)}));
     EXPECT_EQ(host.p().plot().channel(0).count, 2);
+
+    // A sample taken before a clear does not come back after it.
+    host.p().acquire();
+    host.p().userClick(ScopePage::kClear);
+    host.p().refresh();
+    EXPECT_EQ(host.p().plot().channel(0).count, 0);
 }
 
 TEST_F(ScopeAcquire, APollThreadSamplesWhileTheUserChangesChannels) {

@@ -244,6 +244,30 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     }
 }
 
+TEST(ScopePage, AChannelWhoseMaxEqualsItsMinDrawsNoLine) {
+    Host host(threeRows());
+    ScopePage& p = host.p();
+    host.pretendConnected();
+    p.userClick(ScopePage::kOnOff[0]);
+    host.settle();
+    const auto redPixels = [&] {
+        for (double v : {-500.0, 0.0, 500.0, 250.0}) p.plot().addSample(0, v);
+        p.refresh();
+        const ui::RecordingContext dc(host.backend.canvas(p, ScopePage::kPlotHost));
+        int n = 0;
+        for (int y = 0; y < dc.size().height; ++y)
+            for (int x = 0; x < dc.size().width; ++x)
+                n += dc.pixel({x, y}) == ScopePage::kColours[0];
+        return n;
+    };
+    EXPECT_GT(redPixels(), 0);
+    // The range dialog accepts equal bounds.
+    host.language.scopeQuantities()[0].minimum = 0;
+    host.language.scopeQuantities()[0].maximum = 0;
+    p.plot().clear();
+    EXPECT_EQ(redPixels(), 0);
+}
+
 TEST(ScopePage, CoordinatesClearAndDestruction) {
     Host host(threeRows());
     ScopePage& p = host.p();

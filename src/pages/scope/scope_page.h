@@ -69,10 +69,10 @@ class ScopePage : public app::MainPage {
     explicit ScopePage(app::AppContext& context);
     ~ScopePage() override;
 
-    // Poll thread: one acquisition cycle. Reads the enabled channels, hands
-    // the values to the plot, then waits out the sample period from the
-    // cycle's start. Returns the access code of the cycle's last read (0 when
-    // nothing was read); a failed last read returns at once.
+    // Poll thread: one acquisition cycle. Reads the enabled channels, queues
+    // the values for the plot, then waits out the sample period from the
+    // cycle's start (a cycle with nothing to read waits kIdleWaitMs). Returns the access code of
+    // the cycle's last read (0 when nothing was read); a failed last read returns at once.
     std::uint8_t acquire();
     // User interface thread: the timer tick and every paint of the page.
     void refresh();
@@ -107,7 +107,8 @@ class ScopePage : public app::MainPage {
     void onDestroy() override;
 
   private:
-    // One channel as the poll thread sees it, packed into one word.
+    // One channel as the poll thread sees it, packed into one word. Without
+    // a row (an empty list) a channel cannot be switched on.
     struct ChannelWord {
         bool enabled = false;
         bool hasRow = false;
@@ -129,12 +130,12 @@ class ScopePage : public app::MainPage {
     void showTexts();
     void publish(int channel);
     std::u16string_view uiText(std::size_t entry, std::u16string_view fallback) const;
+    void discardSamples();
 
     // Poll thread.
     std::uint8_t readAlone(const Slot& slot);
     std::uint8_t readGroup(const Slot* slots, int count);
     void deliver(const Slot& slot, const std::uint8_t* at);
-    void discardSamples();
     int rowSize(int row) const;
     void waitUntil(std::chrono::steady_clock::time_point deadline);
 
@@ -167,8 +168,8 @@ class ScopePage : public app::MainPage {
     int periodTaken_ = -1;
     std::array<std::unique_ptr<ui::DrawContext>, kChannels> swatches_;
 
-    // Poll thread only: how late the sleep before the final spin woke up of
-    // late, which sets how early it wakes.
+    // Poll thread only: how late recent sleeps before the final spin woke up,
+    // which sets how early the next one wakes; and the read buffer.
     std::chrono::microseconds lateness_{0};
     std::array<std::uint8_t, kBufferBytes> buffer_{};
 };

@@ -15,9 +15,11 @@ namespace {
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr ui::Color kWhite{255, 255, 255};
 
-// Bounds of how early the sleep before the final spin wakes (see waitUntil).
+// Bounds of how early the sleep before the final spin wakes (see waitOut).
 constexpr std::chrono::microseconds kMinSpin{300};
 constexpr std::chrono::microseconds kMaxSpin{2000};
+// The longest single sleep of a wait.
+constexpr std::chrono::milliseconds kWaitSlice{20};
 
 template <class... Args>
 std::u16string format(const char* fmt, Args... args) {
@@ -439,20 +441,30 @@ std::uint8_t ScopePage::readGroup(const Slot* slots, int count) {
     return code;
 }
 
-void ScopePage::waitUntil(std::chrono::steady_clock::time_point deadline) {
+void ScopePage::waitOut(std::chrono::steady_clock::time_point start) {
     using Clock = std::chrono::steady_clock;
     // Sleep until shortly before the deadline, then spin the rest: the period
     // is met to the microsecond without holding a core for all of it. The
-    // margin follows how late recent sleeps woke up.
-    const auto margin =
-        std::clamp(2 * lateness_ + std::chrono::microseconds(200), kMinSpin, kMaxSpin);
-    const auto wake = deadline - margin;
-    if (Clock::now() < wake) {
+    // margin follows how late recent sleeps woke up. Long waits sleep in
+    // slices, so that a new period takes effect within one.
+    for (;;) {
+        const auto deadline = start + std::chrono::microseconds(samplePeriodUs());
+        const auto margin =
+            std::clamp(2 * lateness_ + std::chrono::microseconds(200), kMinSpin, kMaxSpin);
+        const auto wake = deadline - margin;
+        const auto now = Clock::now();
+        if (now >= wake) break;
+        if (wake - now > kWaitSlice) {
+            std::this_thread::sleep_for(kWaitSlice);
+            continue;
+        }
         std::this_thread::sleep_until(wake);
         const auto late =
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - wake);
         lateness_ = std::max(late, lateness_ * 7 / 8);
+        break;
     }
+    const auto deadline = start + std::chrono::microseconds(samplePeriodUs());
     while (Clock::now() < deadline) {
     }
 }
@@ -520,7 +532,7 @@ std::uint8_t ScopePage::acquire() {
         }
     }
     if (code != 0) return code;
-    waitUntil(start + std::chrono::microseconds(samplePeriodUs()));
+    waitOut(start);
     return 0;
 }
 

@@ -137,7 +137,8 @@ class ScopePage : public app::MainPage {
     std::uint8_t readGroup(const Slot* slots, int count);
     void deliver(const Slot& slot, const std::uint8_t* at);
     int rowSize(int row) const;
-    void waitUntil(std::chrono::steady_clock::time_point deadline);
+    // Returns once samplePeriodUs has passed since start.
+    void waitOut(std::chrono::steady_clock::time_point start);
 
     app::AppContext& context_;
     PlotControl plot_;

@@ -6,7 +6,12 @@ prints its figures with the CPU time that the wineserver spent meanwhile
     cmake --build --preset windows && bench/windows_bench.py [COUNT]
 
 With --native PATH it also runs a natively built windows_bench on the
-simulator's pseudo-terminal, for the POSIX serial path under the same harness.
+simulator's pseudo-terminal, for the POSIX serial path under the same harness,
+e.g. built against the default tree's libraries:
+
+    g++ -std=c++20 -O2 -Isrc bench/windows_bench.cpp build/default/src/modbus/libservo_modbus.a \
+        build/default/src/platform/libservo_platform.a -pthread -o build/default/windows_bench
+
 Run it on a quiet machine.
 """
 import argparse

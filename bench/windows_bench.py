@@ -91,6 +91,7 @@ def main():
         proc.stdin.close()
         proc.terminate()
         proc.wait(10)
+        subprocess.run([wine, "stop", prefix], check=False)
 
 
 if __name__ == "__main__":

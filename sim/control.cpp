@@ -246,11 +246,11 @@ std::string Controller::execute(std::string_view line) {
             if (!i || static_cast<std::size_t>(*i) >= image_.parameterCount())
                 return err("no parameter " + std::string(w[2]));
             const auto index = static_cast<std::size_t>(*i);
-            const ParameterSpec& spec = image_.layout().parameters[index];
+            const ParameterSpec& entry = image_.layout().parameters[index];
             auto show = [&](std::uint32_t raw) {
-                if (spec.type == ValueType::Int16S)
+                if (entry.type == ValueType::Int16S)
                     return std::to_string(static_cast<std::int16_t>(raw));
-                if (spec.type == ValueType::Int32S)
+                if (entry.type == ValueType::Int32S)
                     return std::to_string(static_cast<std::int32_t>(raw));
                 return std::to_string(raw);
             };

@@ -118,7 +118,7 @@ std::uint16_t DriveImage::inputMaskLocked() {
 
 std::uint32_t DriveImage::sampleQuantity(SlotKind kind, std::uint32_t index) {
     const bool status = kind == SlotKind::Status;
-    const QuantitySpec& spec = status ? layout_.status[index] : layout_.scope[index];
+    const QuantitySpec& entry = status ? layout_.status[index] : layout_.scope[index];
     const Quantity quantity = status ? statusQuantity_[index] : scopeQuantity_[index];
     std::uint32_t raw = 0;
     switch (quantity) {
@@ -133,9 +133,9 @@ std::uint32_t DriveImage::sampleQuantity(SlotKind kind, std::uint32_t index) {
                 if (coils_[i]) raw |= 1u << i;
             break;
         default:
-            return clampRaw(model_.value(quantity) * spec.scale, spec.type, wrapsAround(quantity));
+            return clampRaw(model_.value(quantity) * entry.scale, entry.type, wrapsAround(quantity));
     }
-    return isWide(spec.type) ? raw : (raw & 0xFFFFu);
+    return isWide(entry.type) ? raw : (raw & 0xFFFFu);
 }
 
 std::uint16_t DriveImage::readLocked(std::uint16_t address) {

@@ -58,33 +58,33 @@ bool ParameterSpec::inRange(std::uint32_t value) const {
 DriveLayout layoutFromLanguage(const data::LanguageData& language) {
     DriveLayout layout;
     for (const auto& p : language.parameters()) {
-        ParameterSpec spec;
-        spec.number = utf8(p.numberText);
-        spec.address = p.address;
-        spec.type = fromTypeCode(p.typeCode);
-        spec.writable = p.writable();
-        spec.minimum = spec.normalise(p.minimum);
-        spec.maximum = spec.normalise(p.maximum);
-        spec.factory = spec.normalise(p.factoryValue);
-        layout.parameters.push_back(std::move(spec));
+        ParameterSpec entry;
+        entry.number = utf8(p.numberText);
+        entry.address = p.address;
+        entry.type = fromTypeCode(p.typeCode);
+        entry.writable = p.writable();
+        entry.minimum = entry.normalise(p.minimum);
+        entry.maximum = entry.normalise(p.maximum);
+        entry.factory = entry.normalise(p.factoryValue);
+        layout.parameters.push_back(std::move(entry));
     }
     for (const auto& s : language.statusItems()) {
-        QuantitySpec spec;
-        spec.name = utf8(s.name);
-        spec.address = s.address;
-        spec.type = fromTypeCode(s.typeCode);
-        spec.scale = s.hasDivisor != 0 && s.divisor != 0.0f ? s.divisor : scaleFromName(spec.name);
-        layout.status.push_back(std::move(spec));
+        QuantitySpec entry;
+        entry.name = utf8(s.name);
+        entry.address = s.address;
+        entry.type = fromTypeCode(s.typeCode);
+        entry.scale = s.hasDivisor != 0 && s.divisor != 0.0f ? s.divisor : scaleFromName(entry.name);
+        layout.status.push_back(std::move(entry));
     }
     for (const auto& q : language.scopeQuantities()) {
         if (q.size == 0) continue;
-        QuantitySpec spec;
-        spec.name = utf8(q.name);
-        spec.address = q.address;
+        QuantitySpec entry;
+        entry.name = utf8(q.name);
+        entry.address = q.address;
         // The scope page decodes every quantity as signed.
-        spec.type = q.size == 4 ? ValueType::Int32S : ValueType::Int16S;
-        spec.scale = scaleFromName(spec.name);
-        layout.scope.push_back(std::move(spec));
+        entry.type = q.size == 4 ? ValueType::Int32S : ValueType::Int16S;
+        entry.scale = scaleFromName(entry.name);
+        layout.scope.push_back(std::move(entry));
     }
     return layout;
 }

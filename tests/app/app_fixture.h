@@ -27,6 +27,7 @@
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
 #include "platform/text.h"
+#include "support/temp_dir.h"
 #include "ui/headless.h"
 
 namespace apptest {
@@ -172,24 +173,7 @@ struct Shell {
     }
 };
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("servo-app-" + std::to_string(::getpid()) + "-" +
-                                             info->test_suite_name() + "-" + info->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testsupport::TempDir;
 
 inline std::string utf8(std::u16string_view text) {
     return platform::toUtf8(text);

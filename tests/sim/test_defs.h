@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "support/temp_dir.h"
 
 namespace simtest {
 
@@ -63,23 +64,6 @@ inline std::filesystem::path writeTestDefs(const std::filesystem::path& dir) {
     return path;
 }
 
-// A fresh folder under the system's temporary folder, removed on destruction.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "servo-sim-test.XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using testsupport::TempDir;
 
 }  // namespace simtest

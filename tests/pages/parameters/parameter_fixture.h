@@ -26,6 +26,7 @@
 #include "modbus/master.h"
 #include "platform/text.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace paramtest {
 
@@ -153,23 +154,6 @@ inline long long simParam(testsupport::SimProcess& sim, std::size_t index) {
     return std::stoll(sim.ok("get param " + std::to_string(index)));
 }
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("servo-params-" + std::to_string(::getpid()) + "-" +
-                                             info->test_suite_name() + "-" + info->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testsupport::TempDir;
 
 }  // namespace paramtest

@@ -30,6 +30,7 @@
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 #include "ui/headless.h"
 
 namespace scopetest {
@@ -86,24 +87,7 @@ inline void writeUtf16(const fs::path& path, std::u16string_view text) {
     }
 }
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / ("servo-scope-" + std::to_string(::getpid()) + "-" +
-                                             info->test_suite_name() + "-" + info->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testsupport::TempDir;
 
 // The scope page inside a modeless main window template on the headless
 // backend, with the objects the start sequence would give it.

@@ -59,6 +59,46 @@ std::optional<std::vector<std::uint8_t>> readFile(const std::string& file) {
     return bytes;
 }
 
+// The framing shared by the two binary data files: total length first, a
+// count of fixed-size records, the CRC last. Checked in the order the program
+// checks them; the first failure decides. Fills `info` with what was read and
+// returns the problem ("" for a sound frame) and the count.
+struct Framing {
+    std::string problem;
+    std::uint32_t count = 0;
+};
+
+Framing checkFraming(const std::vector<std::uint8_t>& bytes, const char* kind, std::size_t header,
+                     std::size_t countAt, std::size_t recordSize, json& info) {
+    const std::size_t size = bytes.size();
+    const std::size_t minimum = header + 2;
+    Framing f;
+    if (size < minimum) {
+        f.problem = std::string("too short for a ") + kind + " (" + std::to_string(size) +
+                    " bytes, at least " + std::to_string(minimum) + ")";
+        return f;
+    }
+    const Checksum crc = checksumOf(bytes);
+    const std::uint32_t lengthField = u32At(bytes, 0);
+    f.count = u32At(bytes, countAt);
+    info["lengthField"] = lengthField;
+    if (countAt != 4) info["settingsWord"] = u32At(bytes, 4);
+    info["count"] = f.count;
+    info["crcStored"] = crc.stored;
+    info["crcComputed"] = crc.computed;
+    if (!crc.ok()) {
+        f.problem = "checksum mismatch (stored " + hex16(crc.stored) + ", computed " +
+                    hex16(crc.computed) + ")";
+    } else if (lengthField != size) {
+        f.problem = "length field " + std::to_string(lengthField) + " differs from the file size " +
+                    std::to_string(size);
+    } else if (static_cast<std::uint64_t>(f.count) * recordSize + minimum != size) {
+        f.problem = "count " + std::to_string(f.count) + " does not fit the file size " +
+                    std::to_string(size);
+    }
+    return f;
+}
+
 json parameterJson(const data::ParameterDefinition& p) {
     const auto t = p.typeCode;
     return {{"access", p.access},
@@ -196,33 +236,13 @@ int runDat(const std::string& file, const std::optional<std::string>& defsFile, 
     if (!bytes) return kExitInvalid;
     const std::size_t size = bytes->size();
 
-    // The checks in the order the program makes them; the first failure decides.
-    std::string problem;
     json info = {{"file", file}, {"size", size}};
-    std::uint32_t count = 0;
-    if (size < 10) {
-        problem = "too short for a value file (" + std::to_string(size) + " bytes, at least 10)";
-    } else {
-        const Checksum crc = checksumOf(*bytes);
-        const std::uint32_t lengthField = u32At(*bytes, 0);
-        count = u32At(*bytes, 4);
-        info["lengthField"] = lengthField;
-        info["count"] = count;
-        info["crcStored"] = crc.stored;
-        info["crcComputed"] = crc.computed;
-        if (!crc.ok()) {
-            problem = "checksum mismatch (stored " + hex16(crc.stored) + ", computed " +
-                      hex16(crc.computed) + ")";
-        } else if (lengthField != size) {
-            problem = "length field " + std::to_string(lengthField) +
-                      " differs from the file size " + std::to_string(size);
-        } else if (static_cast<std::uint64_t>(count) * 4 + 10 != size) {
-            problem = "count " + std::to_string(count) + " does not fit the file size " +
-                      std::to_string(size);
-        } else if (defsFile && count != lang.parameters().size()) {
-            problem = "count " + std::to_string(count) + " differs from the " +
-                      std::to_string(lang.parameters().size()) + " parameters of " + *defsFile;
-        }
+    Framing framing = checkFraming(*bytes, "value file", 8, 4, 4, info);
+    std::string& problem = framing.problem;
+    const std::uint32_t count = framing.count;
+    if (problem.empty() && defsFile && count != lang.parameters().size()) {
+        problem = "count " + std::to_string(count) + " differs from the " +
+                  std::to_string(lang.parameters().size()) + " parameters of " + *defsFile;
     }
     // Values are listed as far as the file holds them.
     json values = json::array();
@@ -273,31 +293,10 @@ int runIni(const std::string& file, bool asJson) {
     auto bytes = readFile(file);
     if (!bytes) return kExitInvalid;
     const std::size_t size = bytes->size();
-    std::string problem;
     json info = {{"file", file}, {"size", size}};
-    std::uint32_t count = 0;
-    if (size < 14) {
-        problem = "too short for a settings file (" + std::to_string(size) + " bytes, at least 14)";
-    } else {
-        const Checksum crc = checksumOf(*bytes);
-        const std::uint32_t lengthField = u32At(*bytes, 0);
-        count = u32At(*bytes, 8);
-        info["lengthField"] = lengthField;
-        info["settingsWord"] = u32At(*bytes, 4);
-        info["count"] = count;
-        info["crcStored"] = crc.stored;
-        info["crcComputed"] = crc.computed;
-        if (!crc.ok()) {
-            problem = "checksum mismatch (stored " + hex16(crc.stored) + ", computed " +
-                      hex16(crc.computed) + ")";
-        } else if (lengthField != size) {
-            problem = "length field " + std::to_string(lengthField) +
-                      " differs from the file size " + std::to_string(size);
-        } else if (static_cast<std::uint64_t>(count) * 16 + 14 != size) {
-            problem = "count " + std::to_string(count) + " does not fit the file size " +
-                      std::to_string(size);
-        }
-    }
+    const Framing framing = checkFraming(*bytes, "settings file", 12, 8, 16, info);
+    const std::string& problem = framing.problem;
+    const std::uint32_t count = framing.count;
     json ranges = json::array();
     const std::size_t available = size >= 14 ? (size - 14) / 16 : 0;
     const std::size_t shown = std::min<std::size_t>(count, available);

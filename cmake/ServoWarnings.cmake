@@ -30,6 +30,7 @@ function(servo_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" FIXTURES_REQUIRED emulator)
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES
+      PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()

@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cmath>
+#include <ostream>
+
+#include "platform/text.h"
 
 namespace {
 
@@ -97,6 +100,12 @@ struct TextCase {
     std::uint32_t value;
 };
 
+// Readable test names: the type, the text and the range.
+void PrintTo(const TextCase& c, std::ostream* os) {
+    *os << data::typeName(c.type) << " \"" << platform::toUtf8(c.text) << "\" in [" << c.minimum
+        << ", " << c.maximum << "]";
+}
+
 class TextToValue : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(TextToValue, ConvertsAndClamps) {
@@ -117,7 +126,7 @@ constexpr std::uint32_t neg(std::uint32_t v) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Part21, TextToValue,
+    Cases, TextToValue,
     ::testing::Values(
         // The documented examples.
         TextCase{TypeCode::Int16U, 0, 100, u"250", 2, 100},

@@ -28,8 +28,10 @@ bool isWrite(std::uint8_t function) {
 }
 
 std::vector<std::uint8_t> packBits(std::uint8_t function, const std::vector<bool>& bits) {
-    std::vector<std::uint8_t> out{function, static_cast<std::uint8_t>((bits.size() + 7) / 8)};
-    out.resize(2 + out[1], 0);
+    const auto count = static_cast<std::uint8_t>((bits.size() + 7) / 8);
+    std::vector<std::uint8_t> out(2u + count, 0);
+    out[0] = function;
+    out[1] = count;
     for (std::size_t i = 0; i < bits.size(); ++i)
         if (bits[i]) out[2 + i / 8] = static_cast<std::uint8_t>(out[2 + i / 8] | (1u << (i % 8)));
     return out;

@@ -14,6 +14,7 @@
 #include "app/start.h"
 #include "main/demo_drive.h"
 #include "main/page_set.h"
+#include "pages/status/status_page.h"
 #include "platform/program_dir.h"
 #include "resources/resources.h"
 #include "ui/qt/qt_backend.h"
@@ -66,9 +67,18 @@ std::optional<Options> parse(int argc, char** argv) {
 
 constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
 
-// Inside the main window's modal loop: each tab in turn, given time for its
-// timer and the poll thread, saved as a PNG; then the window is closed.
-void takeScreenshots(ui::Dialog& window, const fs::path& dir, bool& ok) {
+// Inside the main window's modal loop: with the demo drive, connect to it as
+// a user would (COM1, 115200 bit/s, station 1 are the page's defaults); then
+// each tab in turn, given time for its timer and the poll thread, saved as a
+// PNG; then the window is closed.
+void takeScreenshots(ui::Dialog& window, const fs::path& dir, bool connect, bool& ok) {
+    if (connect) {
+        for (ui::Dialog* page : window.children()) {
+            if (page->templateId() == resources::kStatusPage)
+                page->userClick(pages::StatusPage::kConnectButton);
+        }
+        ui::qt::processEvents(1000);
+    }
     const int tabs = window.control(app::MainWindow::kTabControl).itemCount();
     for (int i = 0; i < tabs && i < 3; ++i) {
         window.userClickTab(app::MainWindow::kTabControl, i);
@@ -114,8 +124,9 @@ int main(int argc, char** argv) {
         // closes itself once its pages are saved.
         if (!start.language) start.language = app::LanguageDialog::Chinese;
         const fs::path dir = *options->screenshots;
-        backend.setModalHook([dir, &shotsOk](ui::Dialog& d) {
-            if (d.templateId() == resources::kMainDialog) takeScreenshots(d, dir, shotsOk);
+        const bool connect = options->demo;
+        backend.setModalHook([dir, connect, &shotsOk](ui::Dialog& d) {
+            if (d.templateId() == resources::kMainDialog) takeScreenshots(d, dir, connect, shotsOk);
         });
     }
     const int result = app::runApplication(start, servo_main::makePages);

@@ -14,6 +14,7 @@
 #include "app/start.h"
 #include "main/demo_drive.h"
 #include "main/page_set.h"
+#include "pages/scope/scope_page.h"
 #include "pages/status/status_page.h"
 #include "platform/program_dir.h"
 #include "resources/resources.h"
@@ -78,11 +79,21 @@ void takeScreenshots(ui::Dialog& window, const fs::path& dir, bool connect, bool
                 page->userClick(pages::StatusPage::kConnectButton);
         }
         ui::qt::processEvents(1000);
+        // The scope records the first three quantities every 10 ms.
+        for (ui::Dialog* page : window.children()) {
+            if (page->templateId() != resources::kScopePage) continue;
+            for (int k = 0; k < pages::ScopePage::kChannels; ++k) {
+                const auto i = static_cast<std::size_t>(k);
+                page->userSelectItem(pages::ScopePage::kQuantity[i], k);
+                page->userClick(pages::ScopePage::kOnOff[i]);
+            }
+            page->userSelectItem(pages::ScopePage::kPeriod, 1);
+        }
     }
     const int tabs = window.control(app::MainWindow::kTabControl).itemCount();
     for (int i = 0; i < tabs && i < 3; ++i) {
         window.userClickTab(app::MainWindow::kTabControl, i);
-        ui::qt::processEvents(400);
+        ui::qt::processEvents(connect && i == 2 ? 2500 : 400);
         const fs::path png = dir / (std::string(kPageNames[i]) + ".png");
         if (ui::qt::saveWindowPng(window, png)) {
             std::printf("%s\n", png.string().c_str());

@@ -438,7 +438,12 @@ void QtView::pushText(const Control& c, QWidget* w) {
         const QString q = editToQ(c.text());
         if (plain->toPlainText() != q) plain->setPlainText(q);
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        if (combo->isEditable() && combo->currentText() != text) combo->setEditText(text);
+        if (combo->isEditable() && combo->currentText() != text) {
+            combo->setEditText(text);
+            // Shown from its start, as an edit field without the focus is: Qt
+            // leaves the cursor at the end, so a long text shows only its tail.
+            if (combo->lineEdit() && !combo->hasFocus()) combo->lineEdit()->setCursorPosition(0);
+        }
     }
 }
 
@@ -467,7 +472,10 @@ void QtView::pushItems(const Control& c, QWidget* w) {
 void QtView::pushSelection(const Control& c, QWidget* w) {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
         combo->setCurrentIndex(c.selection());
-        if (combo->isEditable()) pushText(c, w);
+        if (combo->isEditable()) {
+            pushText(c, w);
+            if (combo->lineEdit() && !combo->hasFocus()) combo->lineEdit()->setCursorPosition(0);
+        }
     } else if (auto* host = dynamic_cast<TabHost*>(w)) {
         if (c.selection() >= 0) host->bar()->setCurrentIndex(c.selection());
     }

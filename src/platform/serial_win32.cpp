@@ -248,9 +248,21 @@ bool SerialPort::waitReadable(std::uint64_t timeoutMicros) {
         return false;
     }
     if (status.cbInQue > 0) return true;
-    const std::uint64_t ms64 = (timeoutMicros + 999) / 1000;
-    if (ms64 == 0) return false;
-    const DWORD ms = static_cast<DWORD>(std::min<std::uint64_t>(ms64, MAXDWORD - 1));
+    // Serial time-outs count whole milliseconds. The whole milliseconds are
+    // waited in a read; the rest (under one millisecond, e.g. the end of an
+    // RTU frame's 2.3 ms silence) is watched for bytes, yielding the processor
+    // between looks, so that a frame's end is not found up to a millisecond late.
+    if (timeoutMicros < 1000) {
+        const std::uint64_t deadline = monotonicMicros() + timeoutMicros;
+        for (;;) {
+            if (!ClearCommError(h, &errors, &status)) return false;
+            if (status.cbInQue > 0) return true;
+            if (monotonicMicros() >= deadline) return false;
+            SwitchToThread();
+        }
+    }
+    const DWORD ms =
+        static_cast<DWORD>(std::min<std::uint64_t>(timeoutMicros / 1000, MAXDWORD - 1));
     // A read of one byte bounded by the time left: with both interval and
     // multiplier at MAXDWORD, ReadFile returns as soon as a byte arrives, or
     // empty after the constant. The byte is kept for the next read().

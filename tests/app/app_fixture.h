@@ -27,6 +27,7 @@
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
 #include "platform/text.h"
+#include "support/language_file.h"
 #include "support/temp_dir.h"
 #include "ui/headless.h"
 
@@ -104,26 +105,10 @@ inline app::PageFactory countingPages(PageRefs& refs) {
 
 // A language file's text with the given UI entries (others absent).
 inline std::u16string uiTextsFile(const std::vector<std::pair<int, std::u16string>>& entries) {
-    int top = -1;
-    for (const auto& e : entries) top = std::max(top, e.first);
-    std::u16string text = u"[<0>]\r\n";
-    for (int i = 0; i <= top; ++i) {
-        std::u16string value;
-        for (const auto& e : entries)
-            if (e.first == i) value = e.second;
-        text += u"#" + platform::fromUtf8(std::to_string(i)) + u"[" + value + u"]\r\n";
-    }
-    return text + u"#END\r\n";
+    return testsupport::uiTextSection(entries);
 }
 
-inline void writeUtf16(const fs::path& path, std::u16string_view text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    for (char16_t c : text) {
-        out.put(static_cast<char>(c & 0xFF));
-        out.put(static_cast<char>(c >> 8));
-    }
-}
+using testsupport::writeUtf16;
 
 // The MainWindow and everything it refers to, built as the start sequence
 // builds them, on the headless backend of this thread.

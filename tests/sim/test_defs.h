@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/text.h"
+#include "support/language_file.h"
 #include "support/temp_dir.h"
 
 namespace simtest {
@@ -54,13 +55,8 @@ inline constexpr const char* kTestDefs = R"([<0>]
 )";
 
 inline std::filesystem::path writeTestDefs(const std::filesystem::path& dir) {
-    std::u16string text = u"\uFEFF" + platform::fromUtf8(kTestDefs);
     auto path = dir / "TestDefs.cfg";
-    std::ofstream out(path, std::ios::binary);
-    for (char16_t c : text) {
-        out.put(static_cast<char>(c & 0xFF));
-        out.put(static_cast<char>(c >> 8));
-    }
+    testsupport::writeUtf16(path, platform::fromUtf8(kTestDefs), true);
     return path;
 }
 

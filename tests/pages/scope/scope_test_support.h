@@ -29,6 +29,7 @@
 #include "pages/scope/scope_page.h"
 #include "platform/text.h"
 #include "resources/resources.h"
+#include "support/language_file.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/headless.h"
@@ -50,16 +51,7 @@ struct Row {
 // rows, named "Q<address>".
 inline std::u16string languageText(const std::vector<Row>& rows,
                                    const std::vector<std::pair<int, std::u16string>>& ui = {}) {
-    int top = -1;
-    for (const auto& e : ui) top = std::max(top, e.first);
-    std::u16string out = u"[<0>]\r\n";
-    for (int i = 0; i <= top; ++i) {
-        std::u16string value;
-        for (const auto& e : ui)
-            if (e.first == i) value = e.second;
-        out += u"#" + platform::fromUtf8(std::to_string(i)) + u"[" + value + u"]\r\n";
-    }
-    out += u"#END\r\n\r\n[<4>]\r\n";
+    std::u16string out = testsupport::uiTextSection(ui) + u"\r\n[<4>]\r\n";
     for (const Row& r : rows) {
         char line[128];
         std::snprintf(line, sizeof line, "#[%s][%d][Q%d][%d][%d][0]\r\n",
@@ -76,15 +68,9 @@ inline std::vector<Row> rowsFrom(int first, int last) {
     return rows;
 }
 
+// Language files of these tests carry a byte-order mark, as the shipped ones do.
 inline void writeUtf16(const fs::path& path, std::u16string_view text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.put(static_cast<char>(0xFF));
-    out.put(static_cast<char>(0xFE));
-    for (char16_t c : text) {
-        out.put(static_cast<char>(c & 0xFF));
-        out.put(static_cast<char>(c >> 8));
-    }
+    testsupport::writeUtf16(path, text, true);
 }
 
 using testsupport::TempDir;

@@ -142,6 +142,12 @@ std::uint8_t ModbusMaster::closeChannel(std::uint8_t channel) {
 }
 
 void ModbusMaster::closeLocked(std::uint8_t n) {
+    // Closing discards what the port has not sent yet: a broadcast, which
+    // nothing acknowledges, must have left first.
+    if (ports_[n].isOpen()) {
+        const std::uint64_t now = platform::monotonicMicros();
+        if (now < lines_[n].notBeforeMicros) platform::sleepMicros(lines_[n].notBeforeMicros - now);
+    }
     ModbusChannel& c = channels_[n];
     c.mode.store(kModeClosed, std::memory_order_relaxed);
     c.channelNumber.store(kNoChannel, std::memory_order_relaxed);

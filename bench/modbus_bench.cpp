@@ -5,6 +5,11 @@
 //               master's inter-character gap (our master) — the physical limit
 //   ratio       median_ms / limit_ms (target <= 1.05 for our master)
 //   cpu_pct     CPU time of the polling thread / wall time (target <= 5%)
+// and what a failure costs through our master (200 ms time-out, 5 retries):
+//   silent_ms   a read that the drive never answers, to its result
+//   next_ms     the good read right after it (it waits out what is left of the
+//               guard)
+//   late_ms     a read whose first answer comes 250 ms late, to the right data
 #include <benchmark/benchmark.h>
 #include <modbus/modbus.h>
 #include <time.h>
@@ -12,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "modbus/channel.h"
@@ -91,6 +97,55 @@ void BM_OurMasterRead12(benchmark::State& state) {
     access.closeLink(0);
 }
 BENCHMARK(BM_OurMasterRead12)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+// The failure paths: what the guard against late answers costs. Timing of
+// the link as the program sets it.
+void BM_OurMasterFailures(benchmark::State& state) {
+    modbus::ModbusMaster master;
+    modbus::DriveAccess access(master);
+    master.resetMaster();
+    if (access.openLinkAt(0, sim().ptyPath(), kBaud, 8, 0, 0) != 0) {
+        state.SkipWithError("cannot open the simulator's pty");
+        return;
+    }
+    access.setLinkTiming(0, 200, 5);
+    access.selectDrive(0, 1, modbus::kFrameRtu, true);
+    std::uint8_t buf[2 * kRegisters];
+    std::vector<double> silent;
+    std::vector<double> next;
+    std::vector<double> late;
+    int wrong = 0;
+    for (auto _ : state) {
+        sim().ok("noanswer on");
+        double t0 = wallSeconds();
+        wrong += access.readRegisters(0, buf, sizeof buf) == 0;
+        silent.push_back((wallSeconds() - t0) * 1000.0);
+        sim().ok("faults off");
+        t0 = wallSeconds();
+        wrong += access.readRegisters(0, buf, sizeof buf) != 0;
+        next.push_back((wallSeconds() - t0) * 1000.0);
+        sim().ok("delay 250");
+        t0 = wallSeconds();
+        // Only the first answer is late: the fault is cleared once the
+        // request is on its way (the simulator takes its delay per answer).
+        std::thread clear([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            sim().ok("faults off");
+        });
+        wrong += access.readRegisters(0, buf, sizeof buf) != 0;
+        late.push_back((wallSeconds() - t0) * 1000.0);
+        clear.join();
+    }
+    std::sort(silent.begin(), silent.end());
+    std::sort(late.begin(), late.end());
+    std::sort(next.begin(), next.end());
+    state.counters["silent_ms"] = silent[silent.size() / 2];
+    state.counters["next_ms"] = next[next.size() / 2];
+    state.counters["late_ms"] = late[late.size() / 2];
+    state.counters["failures"] = wrong;
+    access.closeLink(0);
+}
+BENCHMARK(BM_OurMasterFailures)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_LibmodbusRead12(benchmark::State& state) {
     modbus_t* ctx = modbus_new_rtu(sim().ptyPath().c_str(), kBaud, 'N', 8, 1);

@@ -428,9 +428,11 @@ void ModbusMaster::drain(std::uint8_t n, std::uint64_t since, std::uint64_t guar
         const std::size_t waiting = port.bytesWaiting();
         if (waiting > 0) {
             const std::size_t got = port.read(scratch.data(), std::min(waiting, scratch.size()));
-            lines_[n].discardedBytes += got;
-            last = platform::monotonicMicros();
-            if (got > 0) continue;
+            if (got > 0) {
+                lines_[n].discardedBytes += got;
+                last = platform::monotonicMicros();
+                continue;
+            }
         }
         const std::uint64_t now = platform::monotonicMicros();
         const std::uint64_t quiet = now > last ? now - last : 0;

@@ -29,7 +29,8 @@ inline constexpr std::uint32_t kResetInterCharGapMicros = 3000;
 inline constexpr std::int32_t kResetResponseTimeoutMs = 2000;
 inline constexpr std::uint8_t kResetRetries = 3;
 
-// Pause between a failed attempt and the next.
+// Least pause between a failed attempt and the next; also the margin that the
+// guard against late answers allows for a serial adapter's delivery delay.
 inline constexpr unsigned kRetryPauseMs = 20;
 
 // The exchange in progress on a channel.
@@ -46,9 +47,9 @@ struct ModbusTransaction {
 };
 
 // One channel of the master. mode and channelNumber are read by any thread
-// before it takes the channel lock; the timing fields are written by the
-// user interface thread while a transaction may read them. The rest belongs
-// to the thread that holds the channel lock.
+// before it takes the channel lock; the timing fields may be written by any
+// thread and are read once at the start of a run that was given no timing of
+// its own. The rest belongs to the thread that holds the channel lock.
 struct ModbusChannel {
     std::atomic<std::uint8_t> mode{kModeClosed};
     std::atomic<std::uint8_t> channelNumber{kNoChannel};

@@ -179,6 +179,27 @@ TEST(DriveJobs, CancelStopsABackupReadAndTheRunnerJoinsOnDestruction) {
     EXPECT_TRUE(started.load());
 }
 
+TEST(DriveJobs, ProgressWaitingForTheOwnerIsMergedIntoTheLatest) {
+    PostQueue owner;
+    std::vector<std::size_t> shown;
+    bool done = false;
+    {
+        drive::JobRunner jobs(owner.post());
+        drive::Job job;
+        job.body = [](drive::JobContext& c) {
+            for (std::size_t i = 1; i <= 1000; ++i) c.progress(i, 1000);
+        };
+        job.onProgress = [&](std::size_t d, std::size_t) { shown.push_back(d); };
+        job.onDone = [&] { done = true; };
+        ASSERT_TRUE(jobs.start(std::move(job)));
+        jobs.wait();
+    }
+    // The owner ran nothing while the job ran: one progress task, then done.
+    EXPECT_EQ(owner.drain(), 2);
+    EXPECT_EQ(shown, std::vector<std::size_t>{1000});
+    EXPECT_TRUE(done);
+}
+
 TEST(DriveThreads, ScopeSamplesCrossFromThePollThreadInOrder) {
     Rig rig;
     drive::ScopeAcquisition scope(rig.session, rig.language.scopeQuantities());

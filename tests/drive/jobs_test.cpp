@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -222,6 +223,26 @@ TEST(DriveThreads, ScopeSamplesCrossFromThePollThreadInOrder) {
     poll.join();
     for (std::size_t i = 1; i < samples.size(); ++i)
         EXPECT_GE(samples[i].timeMicros, samples[i - 1].timeMicros);
+}
+
+TEST(DriveThreads, DisconnectWaitsForTheRunInProgress) {
+    Rig rig({"--eeprom-ms", "400"});
+    drive::ParameterService parameters(rig.session, rig.language.parameters());
+    rig.connect();
+    rig.sim.ok("log on");
+    drive::Result stored = drive::Result::failure(Error::busy);
+    std::thread job([&] { stored = parameters.storeAll(); });
+    // Once the simulator holds the store command, the run is in progress.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (rig.sim.ok("log dump").substr(0, 2) != "1 " &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    rig.session.disconnect();
+    job.join();
+    // The port was closed only after the drive's answer had come.
+    EXPECT_TRUE(stored.ok()) << stored.cause();
+    std::array<std::uint8_t, 2> value{};
+    EXPECT_EQ(rig.session.readRegisters(0, value).error, Error::notConnected);
 }
 
 TEST(DriveThreads, ConnectAndDisconnectWhileAnotherThreadPolls) {

@@ -56,6 +56,10 @@ DriveSession::~DriveSession() {
 }
 
 Result DriveSession::connect(const LinkSettings& settings) {
+    // Modbus stations are 1 to 247; 0 addresses all of them (writes only).
+    if (settings.station < 0 || settings.station > 247)
+        return Result::failure(Error::badValue, "station " + std::to_string(settings.station) +
+                                                    " is outside 0 to 247");
     std::lock_guard lock(mutex_);
     if (snapshot_.connected) {
         // The old link goes first: disabled, then closed.

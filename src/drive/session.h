@@ -84,7 +84,8 @@ class DriveSession {
     // Opens the port, sets the link's timing and enables the drive; then
     // publishes the new generation with fault code kFaultProbe. A session that
     // is connected is disconnected first. Failure: portUnavailable (detail
-    // "cannot open DEVICE: REASON"), portFailure or channelUnavailable.
+    // "cannot open DEVICE: REASON"), portFailure or channelUnavailable; a
+    // station outside 0 to 247 is refused (badValue) before anything opens.
     Result connect(const LinkSettings& settings);
     // Disables the drive (new requests are refused at once), then closes the
     // port, which waits for a run still in progress. No sleeping.

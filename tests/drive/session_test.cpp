@@ -113,6 +113,10 @@ TEST(DriveSession, APortThatCannotBeOpenedIsNamed) {
     EXPECT_EQ(r.error, Error::portUnavailable);
     EXPECT_EQ(r.cause().rfind("cannot open /nonexistent/ttyUSB0: ", 0), 0u) << r.cause();
     EXPECT_FALSE(rig.session.connected());
+    s = rig.settings();
+    s.station = 248;
+    EXPECT_EQ(rig.session.connect(s).error, Error::badValue);
+    EXPECT_FALSE(rig.session.connected());
 }
 
 TEST(DriveSession, TimingTravelsWithTheRequestAndLeavesTheChannelAlone) {

@@ -4,7 +4,9 @@
 // - The user interface thread owns the DriveSession's connect and disconnect,
 //   the services' configuration (ScopeAcquisition::setChannel, ...), and the
 //   JobRunner object (start, cancel, wait). It never waits on the link except
-//   in connect/disconnect (an open, or the end of one run in progress).
+//   in connect/disconnect, which wait for an open or for the end of the run
+//   in progress; a job's run can be a long EEPROM store, so the owner does
+//   not connect or disconnect while a job runs.
 // - The poll thread runs DriveSession::probe, StatusService::poll,
 //   ParameterService::readAll and ScopeAcquisition::acquire, one at a time.
 // - The job thread (JobRunner) runs one long operation at a time: the

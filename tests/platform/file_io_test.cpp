@@ -64,7 +64,8 @@ TEST_F(FileIo, FailedWriteKeepsThePreviousFile) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: success reported past the size limit, 2: another reason";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "1: success reported past the size limit, 2: another reason";
     EXPECT_EQ(platform::readWholeFile(file), good);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 }

@@ -118,7 +118,7 @@ TEST_F(StartSequence, ScopeTabOnlyWhenTheLanguageFileNamesIt) {
     EXPECT_TRUE(seen.scopeCreated);
 }
 
-TEST_F(StartSequence, SystemIniIsWrittenAtEveryEnd) {
+TEST_F(StartSequence, SystemIniIsWrittenWhenMissingAndKeepsItsContentFromRunToRun) {
     copyDist("Language/Define.cfg");
     const fs::path ini = dir.path() / "system.ini";
     ASSERT_FALSE(fs::exists(ini));
@@ -128,8 +128,8 @@ TEST_F(StartSequence, SystemIniIsWrittenAtEveryEnd) {
     ASSERT_GT(first.scopeQuantities, 0u);
     ASSERT_TRUE(fs::exists(ini)) << "written although missing at start";
 
-    // The file as read at start is what is written at the end: its setting
-    // word and the ranges of the scope quantities.
+    // What the file held at start it holds after the end: its setting word
+    // and the ranges of the scope quantities.
     data::LanguageData defs;
     ASSERT_EQ(data::loadLanguageFile(dir.path() / "Language/Define.cfg", defs), 1);
     auto scope = defs.scopeQuantities().span();

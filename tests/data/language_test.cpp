@@ -10,7 +10,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using data::LanguageData;
 using data::LanguageDiagnostics;
 using data::TextRef;
@@ -480,19 +479,12 @@ TEST(LanguageProblems, EncodingsAndDamageAreNamed) {
     }
 }
 
-TEST_F(LanguageFile, LoadNamesTheProblemAndReadsOnlyRegularFiles) {
+TEST_F(LanguageFile, LoadNamesTheProblem) {
     using P = data::LanguageProblem;
     LanguageData d = data::parseLanguageText(u"[<0>]#[Keep]#END");
     EXPECT_EQ(data::loadLanguage(dir / "none.cfg", d).problem, P::Missing);
     datatest::writeFile(dir / "empty.cfg", {});
     EXPECT_EQ(data::loadLanguage(dir / "empty.cfg", d).problem, P::Empty);
-    fs::create_directory(dir / "folder.cfg");
-    const data::LanguageLoad folder = data::loadLanguage(dir / "folder.cfg", d);
-    EXPECT_EQ(folder.problem, P::Unreadable);
-    EXPECT_EQ(folder.file.status, platform::FileStatus::NotRegular);
-    EXPECT_FALSE(folder.loaded());
-    EXPECT_EQ(d.uiTexts()[0], text(u"Keep")) << "nothing read, nothing replaced";
-
     datatest::writeFile(dir / "utf8.cfg", datatest::bytesOf("[<0>]#[x]#END"));
     const data::LanguageLoad utf8 = data::loadLanguage(dir / "utf8.cfg", d);
     EXPECT_EQ(utf8.problem, P::Utf8);

@@ -215,24 +215,4 @@ TEST_F(SettingsFile, EndOfRunWritesOnlyWhatChangedAndKeepsForeignRanges) {
     EXPECT_EQ(platform::readWholeFile(path), data::settingsImage(word, one));
 }
 
-// A folder (or FIFO) as system.ini is reported at start and left alone at the
-// end; a write that fails says why.
-TEST_F(SettingsFile, UnreadableFileIsKeptAndFailedWritesSayWhy) {
-    const auto path = dir / "system.ini";
-    fs::create_directory(path);
-    auto scope = scopeList({{1, 2}});
-    std::uint32_t word = 1;
-    const data::SettingsAtStart start = data::readSettingsFile(path, word, scope);
-    EXPECT_EQ(start.file.status, platform::FileStatus::NotRegular);
-    EXPECT_EQ(data::saveSettingsAtEnd(path, start, word, scope, true).action,
-              data::SettingsSave::Kept);
-    EXPECT_TRUE(fs::is_directory(path));
-
-    const data::SettingsAtStart missing = data::readSettingsFile(dir / "no" / "x.ini", word, scope);
-    const data::SettingsSaveResult failed =
-        data::saveSettingsAtEnd(dir / "no" / "x.ini", missing, word, scope, true);
-    EXPECT_EQ(failed.action, data::SettingsSave::Failed);
-    EXPECT_FALSE(failed.file.reason.empty());
-}
-
 }  // namespace

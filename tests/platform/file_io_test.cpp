@@ -102,19 +102,4 @@ TEST_F(FileIo, OnlyRegularFilesAreReadOrReplaced) {
     EXPECT_EQ(noFolder.reason, "No such file or directory");
 }
 
-// The temporary file of a save takes a fresh name: files of the names that a
-// fixed scheme would use survive.
-TEST_F(FileIo, ReplacingNeverTakesOverAnExistingFile) {
-    const fs::path file = dir / "system.ini";
-    const std::vector<std::uint8_t> other{'k', 'e', 'e', 'p'};
-    for (const char* name : {"system.ini.tmp", "system.ini.XXXXXX", "system.ini~"})
-        ASSERT_TRUE(platform::replaceFile(dir / name, other));
-    const std::vector<std::uint8_t> bytes{1, 2, 3};
-    ASSERT_TRUE(platform::replaceFile(file, bytes));
-    EXPECT_EQ(platform::readWholeFile(file), bytes);
-    for (const char* name : {"system.ini.tmp", "system.ini.XXXXXX", "system.ini~"})
-        EXPECT_EQ(platform::readWholeFile(dir / name), other) << name;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
-}
-
 }  // namespace

@@ -1,6 +1,7 @@
 #include "data/settings_file.h"
 
 #include <bit>
+#include <utility>
 
 #include "data/binary_image.h"
 #include "platform/file_io.h"

@@ -1,13 +1,17 @@
 #include "app/start.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <utility>
 
 #include "app/dialogs.h"
 #include "data/settings_file.h"
 #include "modbus/master.h"
+#include "platform/file_io.h"
 #include "platform/program_dir.h"
 #include "platform/socket_layer.h"
+#include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
 
@@ -18,18 +22,109 @@ std::filesystem::path fileIn(const std::filesystem::path& directory, const char*
     return directory / std::filesystem::path(relativeName).make_preferred();
 }
 
+// The start's own messages come in two languages; the language file, whose
+// texts would otherwise be used, may be what the message is about.
+struct Words {
+    bool english;
+    std::u16string operator()(std::u16string_view en, std::u16string_view zh) const {
+        return std::u16string(english ? en : zh);
+    }
+};
+
+Words wordsFor(int choice) {
+    return {choice != LanguageDialog::Chinese};
+}
+
+std::u16string sectionMark(int number) {
+    return u"[<" + platform::fromUtf8(std::to_string(number)) + u">]";
+}
+
+std::u16string languageCause(const data::LanguageLoad& load, const Words& w) {
+    using P = data::LanguageProblem;
+    const std::u16string mustBe = w(u"; a language file must be UTF-16LE (Unicode) text",
+                                    u"，语言文件须为 UTF-16LE（Unicode）编码");
+    switch (load.problem) {
+        case P::None:
+            break;
+        case P::Missing:
+            return w(u"the file does not exist", u"文件不存在");
+        case P::Unreadable:
+            return w(u"cannot be read: ", u"无法读取：") + platform::fromUtf8(load.file.reason);
+        case P::Empty:
+            return w(u"the file is empty", u"文件为空");
+        case P::Utf8:
+            return w(u"it is UTF-8 text", u"文件为 UTF-8 编码") + mustBe;
+        case P::EightBit:
+            return w(u"it is 8-bit text (an ANSI code page)", u"文件为单字节编码（ANSI/GBK）") +
+                   mustBe;
+        case P::Utf16BigEndian:
+            return w(u"it is UTF-16 big-endian text", u"文件为 UTF-16BE（大端）编码") + mustBe;
+        case P::Damaged:
+            if (!load.cutSection)
+                return w(u"it is damaged or not a language file: no section found",
+                         u"文件已损坏或不是语言文件：找不到任何段");
+            return w(u"it is damaged: section ", u"文件已损坏：") + sectionMark(*load.cutSection) +
+                   w(u" has no #END (the file may be cut short)",
+                     u" 段缺少 #END（文件可能被截断）");
+        case P::NoParameterTable:
+            return w(u"it holds no parameter table (section [<2>])",
+                     u"文件中没有参数表（[<2>] 段）");
+    }
+    return {};
+}
+
+// A data file that exists but cannot be read; nothing for a missing one (the
+// normal first start) or one that was read.
+std::u16string readProblem(const std::filesystem::path& path, const platform::FileOutcome& file,
+                           const Words& w) {
+    if (file.ok() || file.status == platform::FileStatus::Missing) return {};
+    return w(u"Cannot read ", u"无法读取 ") + path.u16string() + w(u": ", u"：") +
+           platform::fromUtf8(file.reason) + u"\n";
+}
+
+void reportError(std::u16string text, const Words& w) {
+    while (!text.empty() && text.back() == u'\n') text.pop_back();
+    if (text.empty()) return;
+    ui::messageBox(text, w(u"Error", u"错误"), ui::MessageIcon::Error);
+}
+
 }  // namespace
 
-int loadLanguageChoice(const std::filesystem::path& programDirectory, int choice,
-                       data::LanguageData& into) {
-    int loaded = 0;
+LanguageChoiceLoad loadLanguageChoice(const std::filesystem::path& programDirectory, int choice,
+                                      data::LanguageData& into) {
+    LanguageChoiceLoad load;
+    auto attempt = [&](const char* name) {
+        const std::filesystem::path file = fileIn(programDirectory, name);
+        load.attempts.push_back({file, data::loadLanguage(file, into)});
+    };
     if (choice == LanguageDialog::English)
-        loaded = data::loadLanguageFile(fileIn(programDirectory, kEnglishLanguageFile), into);
+        attempt(kEnglishLanguageFile);
     else if (choice == LanguageDialog::Other)
-        loaded = data::loadLanguageFile(fileIn(programDirectory, kOtherLanguageFile), into);
-    if (!loaded)
-        loaded = data::loadLanguageFile(fileIn(programDirectory, kChineseLanguageFile), into);
-    return loaded;
+        attempt(kOtherLanguageFile);
+    if (!load.loaded()) attempt(kChineseLanguageFile);
+    return load;
+}
+
+std::u16string languageReport(const LanguageChoiceLoad& load, int choice) {
+    const Words w = wordsFor(choice);
+    std::u16string lines;
+    for (std::size_t i = 0; i < load.attempts.size(); ++i) {
+        const auto& [file, result] = load.attempts[i];
+        const bool last = i + 1 == load.attempts.size();
+        if (result.usable()) continue;
+        // A missing file of the choice is the fallback's normal case.
+        if (!last && result.problem == data::LanguageProblem::Missing && load.usable()) continue;
+        lines += file.u16string() + w(u": ", u"：") + languageCause(result, w) + u"\n";
+    }
+    if (lines.empty()) return {};
+    std::u16string text =
+        w(u"The language file cannot be used:\n", u"语言文件无法使用：\n") + lines;
+    if (!load.usable())
+        text +=
+            w(u"The program goes on with what could be read; the scope ranges saved in "
+              u"system.ini are kept.",
+              u"程序将以能读取的内容继续运行；system.ini 中保存的示波器范围将保留。");
+    return text;
 }
 
 int runApplication(const StartOptions& options, const PageFactory& pages) {
@@ -56,17 +151,28 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
         dialog.runModal();
         choice = dialog.choice();
     }
+    const Words words = wordsFor(choice);
 
     const std::filesystem::path directory =
         options.programDirectory.empty() ? platform::programDirectory() : options.programDirectory;
-    loadLanguageChoice(directory, choice, language);
+    const LanguageChoiceLoad languageLoad = loadLanguageChoice(directory, choice, language);
     // Both files below are read against the tables of the language file.
+    const std::filesystem::path settingsPath = fileIn(directory, kSettingsFile);
     std::uint32_t settingsWord = data::kInitialSettingsWord;
-    data::loadSettingsFile(fileIn(directory, kSettingsFile), settingsWord,
-                           language.scopeQuantities().span());
+    const data::SettingsAtStart settingsAtStart =
+        data::readSettingsFile(settingsPath, settingsWord, language.scopeQuantities().span());
+    const std::filesystem::path modelPath = fileIn(directory, kModelFile);
     data::ModelValueSets models;
+    platform::FileOutcome modelFile;
     const int modelTableLoaded =
-        data::loadModelTable(fileIn(directory, kModelFile), language.parameters().size(), models);
+        data::loadModelTable(modelPath, language.parameters().size(), models, nullptr, &modelFile);
+
+    // One message for everything found at start, before the window opens.
+    std::u16string startReport = languageReport(languageLoad, choice);
+    std::u16string unread = readProblem(settingsPath, settingsAtStart.file, words) +
+                            readProblem(modelPath, modelFile, words);
+    if (!startReport.empty() && !unread.empty()) startReport += u"\n\n";
+    reportError(startReport + unread, words);
 
     AppContext context{link, drive, language, models, modelTableLoaded, settingsWord};
     {
@@ -75,8 +181,22 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
         // The window has joined the poll thread. The page objects go with the
         // window object, before the tables that they refer to.
     }
-    data::saveSettingsFile(fileIn(directory, kSettingsFile), settingsWord,
-                           language.scopeQuantities().span());
+    // Written only when its content changed, and never over ranges that an
+    // unusable language file could not take: a start with a broken language
+    // file must not cost the user the saved ranges.
+    const data::SettingsSaveResult saved =
+        data::saveSettingsAtEnd(settingsPath, settingsAtStart, settingsWord,
+                                language.scopeQuantities().span(), languageLoad.usable());
+    if (saved.action == data::SettingsSave::Failed) {
+        const std::string failure =
+            platform::describeFileFailure("write", settingsPath, saved.file);
+        std::fprintf(stderr, "servo-tool: settings not saved: %s\n", failure.c_str());
+        reportError(words(u"The settings could not be saved. The previous file is kept.\n",
+                          u"设置未能保存，原文件保持不变。\n") +
+                        words(u"Cannot write ", u"无法写入 ") + settingsPath.u16string() +
+                        words(u": ", u"：") + platform::fromUtf8(saved.file.reason),
+                    words);
+    }
     language = data::LanguageData();
     models = data::ModelValueSets();
     return 0;

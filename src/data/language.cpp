@@ -1,11 +1,15 @@
 #include "data/language.h"
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
 #include "platform/file_io.h"
+#include "platform/text.h"
 
 namespace data {
 
@@ -444,12 +448,91 @@ LanguageData parseLanguageText(std::u16string_view text, LanguageDiagnostics* di
     return LanguageParser::parse(std::vector<char16_t>(text.begin(), text.end()), diagnostics);
 }
 
+namespace {
+
+// The byte sequence at an offset that is a multiple of `step`.
+bool containsAt(std::span<const std::uint8_t> bytes, std::initializer_list<std::uint8_t> seq,
+                std::size_t step) {
+    for (auto at = bytes.begin();
+         (at = std::search(at, bytes.end(), seq.begin(), seq.end())) != bytes.end(); ++at)
+        if (static_cast<std::size_t>(at - bytes.begin()) % step == 0) return true;
+    return false;
+}
+
+bool startsWith(std::span<const std::uint8_t> bytes, std::initializer_list<std::uint8_t> seq) {
+    return bytes.size() >= seq.size() && std::equal(seq.begin(), seq.end(), bytes.begin());
+}
+
+}  // namespace
+
+LanguageLoad diagnoseLanguage(std::span<const std::uint8_t> bytes, const LanguageData& parsed,
+                              const LanguageDiagnostics& diagnostics) {
+    LanguageLoad result;
+    if (bytes.empty()) {
+        result.problem = LanguageProblem::Empty;
+        return result;
+    }
+    const bool anySection = !diagnostics.sections.empty();
+    if (parsed.parameters().size() == 0 || !anySection) {
+        // A section header and an end mark in another encoding. Neither can
+        // be read so from a UTF-16LE text, whose "[<" is 5B 00 3C 00: its
+        // big-endian form 00 5B 00 3C would stand at an odd offset there.
+        if (startsWith(bytes, {0xFE, 0xFF}) ||
+            (containsAt(bytes, {0, '[', 0, '<'}, 2) &&
+             containsAt(bytes, {0, '#', 0, 'E', 0, 'N', 0, 'D'}, 2))) {
+            result.problem = LanguageProblem::Utf16BigEndian;
+            return result;
+        }
+        if (startsWith(bytes, {0xEF, 0xBB, 0xBF}) ||
+            (containsAt(bytes, {'[', '<'}, 1) && containsAt(bytes, {'#', 'E', 'N', 'D'}, 1))) {
+            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            result.problem =
+                platform::isValidUtf8(text) ? LanguageProblem::Utf8 : LanguageProblem::EightBit;
+            return result;
+        }
+    }
+    if (!anySection) {
+        result.problem = LanguageProblem::Damaged;
+        return result;
+    }
+    for (const LanguageDiagnostics::Section& section : diagnostics.sections) {
+        if (section.known && !section.hasEnd) {
+            result.problem = LanguageProblem::Damaged;
+            result.cutSection = section.number;
+            return result;
+        }
+    }
+    if (parsed.parameters().size() == 0) result.problem = LanguageProblem::NoParameterTable;
+    return result;
+}
+
+LanguageLoad loadLanguage(const std::filesystem::path& path, LanguageData& into,
+                          LanguageDiagnostics* diagnostics) {
+    LanguageLoad result;
+    platform::FileContent content = platform::readFile(path);
+    result.file = content.outcome;
+    if (!content.outcome.ok()) {
+        result.problem = content.outcome.status == platform::FileStatus::Missing
+                             ? LanguageProblem::Missing
+                             : LanguageProblem::Unreadable;
+        return result;
+    }
+    if (content.bytes.empty()) {
+        result.problem = LanguageProblem::Empty;
+        return result;
+    }
+    LanguageDiagnostics own;
+    LanguageDiagnostics& seen = diagnostics ? *diagnostics : own;
+    into = parseLanguageBytes(content.bytes, &seen);
+    const LanguageLoad judged = diagnoseLanguage(content.bytes, into, seen);
+    result.problem = judged.problem;
+    result.cutSection = judged.cutSection;
+    return result;
+}
+
 int loadLanguageFile(const std::filesystem::path& path, LanguageData& into,
                      LanguageDiagnostics* diagnostics) {
-    const auto bytes = platform::readWholeFile(path);
-    if (!bytes || bytes->empty()) return 0;
-    into = parseLanguageBytes(*bytes, diagnostics);
-    return 1;
+    return loadLanguage(path, into, diagnostics).loaded() ? 1 : 0;
 }
 
 }  // namespace data

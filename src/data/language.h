@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 
 #include "data/parameters.h"
 #include "data/text_ref.h"
+#include "platform/file_io.h"
 
 namespace data {
 
@@ -171,6 +173,48 @@ LanguageData parseLanguageBytes(std::span<const std::uint8_t> bytes,
 // The same from a UTF-16 text (tests).
 LanguageData parseLanguageText(std::u16string_view text,
                                LanguageDiagnostics* diagnostics = nullptr);
+
+// Why a language file cannot serve the program: its tables are then empty or
+// incomplete, and what the user saved against them must not be judged by them.
+enum class LanguageProblem : std::uint8_t {
+    None,
+    Missing,
+    Unreadable,  // not a regular file, or refused by the system (LanguageLoad::file)
+    Empty,
+    Utf8,            // 8-bit text, valid UTF-8 (plain ASCII included), not UTF-16LE
+    EightBit,        // 8-bit text in some other code page, not UTF-16LE
+    Utf16BigEndian,  // UTF-16 with the bytes of each character swapped
+    Damaged,         // no section at all, or a section cut off before its "#END"
+    NoParameterTable,
+};
+
+struct LanguageLoad {
+    LanguageProblem problem = LanguageProblem::None;
+    platform::FileOutcome file;  // how the read went
+    // Damaged: the number of the first section without "#END"; nullopt when
+    // the text holds no section at all.
+    std::optional<int> cutSection;
+
+    bool usable() const { return problem == LanguageProblem::None; }
+    // The file was read and parsed (it may still be unusable).
+    bool loaded() const {
+        return file.ok() && problem != LanguageProblem::Missing &&
+               problem != LanguageProblem::Empty;
+    }
+};
+
+// What is wrong with a parsed, non-empty language file image, judged from the
+// bytes and what the parser saw: the encoding first (a file in another
+// encoding yields no section), then sections cut off, then a missing
+// parameter table.
+LanguageLoad diagnoseLanguage(std::span<const std::uint8_t> bytes, const LanguageData& parsed,
+                              const LanguageDiagnostics& diagnostics);
+
+// Reads and parses the file. When the file is a readable, non-empty regular
+// file, `into` is replaced by the parsed file (whatever its content) and the
+// result says whether it is usable; otherwise `into` is left unchanged.
+LanguageLoad loadLanguage(const std::filesystem::path& path, LanguageData& into,
+                          LanguageDiagnostics* diagnostics = nullptr);
 
 // loadLanguageFile: 1 when the file exists and is not empty (whatever
 // its content) — `into` is then replaced by the parsed file; otherwise 0 and

@@ -84,10 +84,12 @@ ModelValueSets parseModelTable(std::span<const std::uint8_t> bytes, std::size_t 
 }
 
 int loadModelTable(const std::filesystem::path& path, std::size_t parameterCount,
-                   ModelValueSets& into, ModelDiagnostics* diagnostics) {
-    const auto bytes = platform::readWholeFile(path);
-    if (!bytes || bytes->empty()) return 0;
-    into = parseModelTable(*bytes, parameterCount, diagnostics);
+                   ModelValueSets& into, ModelDiagnostics* diagnostics,
+                   platform::FileOutcome* file) {
+    const platform::FileContent content = platform::readFile(path);
+    if (file) *file = content.outcome;
+    if (!content.outcome.ok() || content.bytes.empty()) return 0;
+    into = parseModelTable(content.bytes, parameterCount, diagnostics);
     return 1;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace data {
 
 class ModelValueSets {
@@ -50,8 +52,10 @@ ModelValueSets parseModelTable(std::span<const std::uint8_t> bytes, std::size_t 
                                ModelDiagnostics* diagnostics = nullptr);
 
 // loadModelTable: 1 when the file exists and has at least one byte
-// (`into` is then replaced), else 0 and `into` unchanged.
+// (`into` is then replaced), else 0 and `into` unchanged. `file`, when given,
+// receives how the read went.
 int loadModelTable(const std::filesystem::path& path, std::size_t parameterCount,
-                   ModelValueSets& into, ModelDiagnostics* diagnostics = nullptr);
+                   ModelValueSets& into, ModelDiagnostics* diagnostics = nullptr,
+                   platform::FileOutcome* file = nullptr);
 
 }  // namespace data

@@ -1,6 +1,7 @@
 #include "data/settings_file.h"
 
 #include <bit>
+#include <utility>
 
 #include "data/binary_image.h"
 #include "platform/file_io.h"
@@ -54,9 +55,38 @@ int applySettingsImage(std::span<const std::uint8_t> bytes, std::uint32_t& setti
 
 int loadSettingsFile(const std::filesystem::path& path, std::uint32_t& settingsWord,
                      std::span<ScopeQuantity> scope) {
-    const auto bytes = platform::readWholeFile(path);
-    if (!bytes) return 0;
-    return applySettingsImage(*bytes, settingsWord, scope);
+    return readSettingsFile(path, settingsWord, scope).applied;
+}
+
+SettingsAtStart readSettingsFile(const std::filesystem::path& path, std::uint32_t& settingsWord,
+                                 std::span<ScopeQuantity> scope) {
+    SettingsAtStart start;
+    platform::FileContent content = platform::readFile(path);
+    start.file = content.outcome;
+    if (!content.outcome.ok()) return start;
+    start.bytes = std::move(content.bytes);
+    start.applied = applySettingsImage(start.bytes, settingsWord, scope);
+    return start;
+}
+
+SettingsSaveResult saveSettingsAtEnd(const std::filesystem::path& path,
+                                     const SettingsAtStart& atStart, std::uint32_t settingsWord,
+                                     std::span<const ScopeQuantity> scope, bool languageUsable) {
+    SettingsSaveResult result;
+    const bool unread = !atStart.file.ok() && atStart.file.status != platform::FileStatus::Missing;
+    const bool foreign = atStart.file.ok() && !atStart.bytes.empty() && !atStart.applied;
+    if (unread || (foreign && !languageUsable)) {
+        result.action = SettingsSave::Kept;
+        return result;
+    }
+    const std::vector<std::uint8_t> image = settingsImage(settingsWord, scope);
+    if (atStart.file.ok() && image == atStart.bytes) {
+        result.action = SettingsSave::Unchanged;
+        return result;
+    }
+    result.file = platform::writeFileReplacing(path, image);
+    result.action = result.file.ok() ? SettingsSave::Written : SettingsSave::Failed;
+    return result;
 }
 
 int saveSettingsFile(const std::filesystem::path& path, std::uint32_t settingsWord,

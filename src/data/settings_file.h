@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "data/language.h"
+#include "platform/file_io.h"
 
 namespace data {
 
@@ -34,5 +35,39 @@ int loadSettingsFile(const std::filesystem::path& path, std::uint32_t& settingsW
 // previous file as it was.
 int saveSettingsFile(const std::filesystem::path& path, std::uint32_t settingsWord,
                      std::span<const ScopeQuantity> scope);
+
+// system.ini as found at start, kept so that the end of the run can tell
+// whether anything in it changed.
+struct SettingsAtStart {
+    platform::FileOutcome file;       // Missing: the normal first start
+    std::vector<std::uint8_t> bytes;  // as read; empty when not read
+    int applied = 0;                  // applySettingsImage's result
+};
+
+// Reads the file and applies it as loadSettingsFile does, keeping what was read.
+SettingsAtStart readSettingsFile(const std::filesystem::path& path, std::uint32_t& settingsWord,
+                                 std::span<ScopeQuantity> scope);
+
+enum class SettingsSave : std::uint8_t {
+    Written,
+    Unchanged,  // the file holds these very bytes: not written, so not touched
+    // Not written: the file could not be read at start, or holds ranges that
+    // an unusable language file could not take (they belong to channels it
+    // could not describe, and would be lost).
+    Kept,
+    Failed,  // the previous file is as it was; `file` says why
+};
+
+struct SettingsSaveResult {
+    SettingsSave action = SettingsSave::Written;
+    platform::FileOutcome file;
+};
+
+// The end of a run: writes the settings unless the file already holds exactly
+// that image, or keeping it is the only way not to lose what it holds (see
+// SettingsSave::Kept). `languageUsable`: the language file gave sound tables.
+SettingsSaveResult saveSettingsAtEnd(const std::filesystem::path& path,
+                                     const SettingsAtStart& atStart, std::uint32_t settingsWord,
+                                     std::span<const ScopeQuantity> scope, bool languageUsable);
 
 }  // namespace data

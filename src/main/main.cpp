@@ -34,7 +34,9 @@ constexpr const char* kUsage =
     "usage: servo-tool [--lang zh|en] [--demo] [--screenshots DIR]\n"
     "  --lang zh|en        take this language instead of asking\n"
     "  --demo              start the simulated drive (servo-sim) on COM1\n"
-    "  --screenshots DIR   save each page as DIR/<page>.png, then exit\n";
+    "  --screenshots DIR   save each page as DIR/<page>.png, then exit; message boxes\n"
+    "                      are answered OK and printed to standard error, and an\n"
+    "                      error among them makes the exit status 1\n";
 
 // Parses the command line; nothing on a usage error (reported).
 std::optional<Options> parse(int argc, char** argv) {
@@ -134,6 +136,8 @@ int main(int argc, char** argv) {
         // Unattended: Chinese unless asked otherwise, and the main window
         // closes itself once its pages are saved.
         if (!start.language) start.language = app::LanguageDialog::Chinese;
+        // Nobody can click: message boxes go to standard error.
+        ui::setUnattended(true);
         const fs::path dir = *options->screenshots;
         const bool connect = options->demo;
         backend.setModalHook([dir, connect, &shotsOk](ui::Dialog& d) {
@@ -143,5 +147,5 @@ int main(int argc, char** argv) {
     const int result = app::runApplication(start, servo_main::makePages);
     demo.stop();
     if (result != 0) return result;
-    return shotsOk ? 0 : 1;
+    return shotsOk && ui::unattendedErrorCount() == 0 ? 0 : 1;
 }

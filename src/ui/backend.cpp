@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/text.h"
+
 namespace ui {
 namespace {
 
@@ -16,6 +18,8 @@ std::atomic<std::thread::id> g_uiThread{};
 std::mutex g_handlerMutex;
 ViolationHandler g_handler;
 std::u16string g_title = u"伺服管理软件";
+bool g_unattended = false;  // user interface thread only, as the services
+int g_unattendedErrors = 0;
 
 Backend* serviceBackend(const char* what) {
     if (!onUiThread()) reportViolation(std::string(what) + " called off the user interface thread");
@@ -61,20 +65,45 @@ ViolationHandler setViolationHandler(ViolationHandler handler) {
     return handler;
 }
 
+void setUnattended(bool on) {
+    g_unattended = on;
+}
+
+bool unattended() {
+    return g_unattended;
+}
+
+int unattendedErrorCount() {
+    return g_unattendedErrors;
+}
+
 int messageBox(std::u16string_view text, std::u16string_view caption, MessageIcon icon) {
     Backend* b = serviceBackend("messageBox");
+    if (g_unattended) {
+        const char* kind = icon == MessageIcon::Error         ? "error"
+                           : icon == MessageIcon::Exclamation ? "warning"
+                                                              : "message";
+        if (icon == MessageIcon::Error) ++g_unattendedErrors;
+        std::string line = platform::toUtf8(text);
+        for (std::size_t at = 0; (at = line.find('\n', at)) != std::string::npos; at += 3)
+            line.replace(at, 1, "\n  ");
+        std::fprintf(stderr, "%s: %s: %s (answered OK)\n", kind, platform::toUtf8(caption).c_str(),
+                     line.c_str());
+        std::fflush(stderr);
+        return kIdOk;
+    }
     return b ? b->messageBox(text, caption, icon) : kIdOk;
 }
 
 std::optional<std::u16string> openFileDialog(std::u16string_view filter) {
     Backend* b = serviceBackend("openFileDialog");
-    if (!b) return std::nullopt;
+    if (!b || g_unattended) return std::nullopt;
     return b->fileDialog({false, std::u16string(filter), false});
 }
 
 std::optional<std::u16string> saveFileDialog(std::u16string_view filter) {
     Backend* b = serviceBackend("saveFileDialog");
-    if (!b) return std::nullopt;
+    if (!b || g_unattended) return std::nullopt;
     return b->fileDialog({true, std::u16string(filter), true});
 }
 

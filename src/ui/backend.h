@@ -99,6 +99,16 @@ void reportViolation(std::string_view message);
 using ViolationHandler = std::function<void(std::string_view)>;
 ViolationHandler setViolationHandler(ViolationHandler handler);  // returns the previous one
 
+// Unattended runs (screenshots, scripts), where nobody can click: while on,
+// no backend is asked to show a message box or a file dialog. A message box
+// is answered with its default, OK, and written to standard error instead; a
+// file dialog is cancelled. Any backend is covered, since the services below
+// decide before calling it. User interface thread.
+void setUnattended(bool on);
+bool unattended();
+// Message boxes with the error icon answered so since the program started.
+int unattendedErrorCount();
+
 // Services of the installed backend; user interface thread unless stated.
 // A message box with an OK button; returns kIdOk.
 int messageBox(std::u16string_view text, std::u16string_view caption,

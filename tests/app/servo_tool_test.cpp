@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "ui/qt/qt_backend.h"
 
 namespace {
@@ -83,6 +85,39 @@ TEST(ServoTool, DemoRunSavesEveryPageAndEndsTheSimulatedDrive) {
     }
     EXPECT_NE(images[0].pixels, images[1].pixels);
     EXPECT_NE(images[1].pixels, images[2].pixels);
+}
+
+// Unattended, a broken language file must not leave a message box waiting
+// for a click: the run ends, the message is on standard error, and the status
+// says that something was wrong. The program runs from a copy beside the
+// damaged file, since it reads the files beside itself.
+TEST(ServoTool, ScreenshotsWithADamagedLanguageFileEndWithAFailure) {
+    const testsupport::TempDir dir;
+    fs::copy_file(SERVO_TOOL_PATH, dir.path() / "servo-tool");
+    fs::create_directories(dir.path() / "Language");
+    const auto whole = fs::path(SERVO_DIST_DIR) / "Language/Define.cfg";
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    bytes.resize(bytes.size() / 2);
+    std::ofstream(dir.path() / "Language/Define.cfg", std::ios::binary) << bytes;
+
+    const std::string command = "timeout 60 " + (dir.path() / "servo-tool").string() +
+                                " --lang zh --screenshots " + (dir.path() / "shots").string() +
+                                " 2>&1";
+    FILE* out = ::popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+        text.append(buffer, n);
+    const int status = ::pclose(out);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1) << text << "(124: still waiting after 60 s)";
+    EXPECT_NE(text.find("error: 错误: 语言文件无法使用：\n  " +
+                        (dir.path() / "Language/Define.cfg").string() + "：文件已损坏"),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(fs::exists(dir.path() / "shots/status.png")) << "the run went on";
 }
 
 TEST(ServoTool, UnknownOptionsAreUsageErrors) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "test_support.h"
 
@@ -422,6 +424,72 @@ TEST_F(LanguageFile, MissingOrEmptyFileChangesNothing) {
     datatest::writeFile(dir / "empty.cfg", {});
     EXPECT_EQ(data::loadLanguageFile(dir / "empty.cfg", d), 0);
     EXPECT_EQ(d.uiTexts()[0], text(u"Keep"));
+}
+
+// ---- What is wrong with a file ------------------------------------------
+
+constexpr std::u16string_view kSmallFamily =
+    u"[<0>]\r\n#[\u4F3A\u670D]\r\n#END\r\n"
+    u"[<2>]\r\n#[RW][INT16S][4096][P01.02][Speed][All][-50][50][0][rpm][][]\r\n#END\r\n"
+    u"[<4>]\r\n#[INT16S][12][Current][-10][10][]\r\n#END\r\n";
+
+std::vector<std::uint8_t> utf16be(std::u16string_view text) {
+    std::vector<std::uint8_t> out = datatest::utf16le(text);
+    for (std::size_t i = 0; i + 1 < out.size(); i += 2) std::swap(out[i], out[i + 1]);
+    return out;
+}
+
+data::LanguageProblem problemOf(const std::vector<std::uint8_t>& bytes) {
+    LanguageDiagnostics diag;
+    const LanguageData d = data::parseLanguageBytes(bytes, &diag);
+    return data::diagnoseLanguage(bytes, d, diag).problem;
+}
+
+// The encodings that an editor may save a language file in, and damaged
+// copies: each named, none taken for a sound file.
+TEST(LanguageProblems, EncodingsAndDamageAreNamed) {
+    using P = data::LanguageProblem;
+    const std::u16string family(kSmallFamily);
+    const std::string narrow =
+        "[<0>]\r\n#[Servo]\r\n#END\r\n[<2>]\r\n#[RW][INT16S][1][P][N][A]"
+        "[0][1][0][u][][]\r\n#END\r\n";
+    EXPECT_EQ(problemOf(datatest::utf16le(family)), P::None);
+    EXPECT_EQ(problemOf(datatest::utf16le(u"\uFEFF" + family)), P::None);
+    EXPECT_EQ(problemOf(datatest::bytesOf(narrow)), P::Utf8);
+    EXPECT_EQ(problemOf(datatest::bytesOf("\xEF\xBB\xBF" + narrow)), P::Utf8);
+    EXPECT_EQ(problemOf(datatest::bytesOf("\xCB\xC5\xB7\xFE" + narrow)), P::EightBit);  // GBK
+    EXPECT_EQ(problemOf(utf16be(family)), P::Utf16BigEndian);
+    EXPECT_EQ(problemOf(utf16be(u"\uFEFF" + family)), P::Utf16BigEndian);
+    EXPECT_EQ(problemOf(datatest::bytesOf("\x13\x9A\x00\xFFrandom\x80\x7F")), P::Damaged);
+    EXPECT_EQ(problemOf(datatest::utf16le(u"[<0>]\r\n#[\u4F3A\u670D]\r\n#END\r\n")),
+              P::NoParameterTable);
+
+    // Cut in half, inside the parameter section; cut later, inside the scope
+    // section, where the parameters are whole but the scope list is not.
+    const auto whole = datatest::utf16le(family);
+    for (const auto& [cutAt, section] :
+         {std::pair{family.find(u"Speed"), 2}, std::pair{family.find(u"Current"), 4}}) {
+        const std::vector<std::uint8_t> cut(whole.begin(),
+                                            whole.begin() + static_cast<long>(2 * cutAt + 1));
+        LanguageDiagnostics diag;
+        const LanguageData d = data::parseLanguageBytes(cut, &diag);
+        const data::LanguageLoad load = data::diagnoseLanguage(cut, d, diag);
+        EXPECT_EQ(load.problem, P::Damaged) << section;
+        EXPECT_EQ(load.cutSection, section);
+    }
+}
+
+TEST_F(LanguageFile, LoadNamesTheProblem) {
+    using P = data::LanguageProblem;
+    LanguageData d = data::parseLanguageText(u"[<0>]#[Keep]#END");
+    EXPECT_EQ(data::loadLanguage(dir / "none.cfg", d).problem, P::Missing);
+    datatest::writeFile(dir / "empty.cfg", {});
+    EXPECT_EQ(data::loadLanguage(dir / "empty.cfg", d).problem, P::Empty);
+    datatest::writeFile(dir / "utf8.cfg", datatest::bytesOf("[<0>]#[x]#END"));
+    const data::LanguageLoad utf8 = data::loadLanguage(dir / "utf8.cfg", d);
+    EXPECT_EQ(utf8.problem, P::Utf8);
+    EXPECT_TRUE(utf8.loaded()) << "loaded as the program always did, but not usable";
+    EXPECT_FALSE(utf8.usable());
 }
 
 }  // namespace

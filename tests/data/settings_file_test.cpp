@@ -10,6 +10,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using data::ScopeQuantity;
 
 std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at) {
@@ -162,6 +163,56 @@ TEST_F(SettingsFile, FailedWriteKeepsThePreviousFile) {
 
 TEST_F(SettingsFile, SaveIntoAMissingFolderFails) {
     EXPECT_EQ(data::saveSettingsFile(dir / "no" / "system.ini", 1, {}), 0);
+}
+
+// The end of a run writes system.ini only when its content changed, and keeps
+// ranges that an unusable language file could not take. A marker written over
+// the file after the start shows whether the end wrote it.
+TEST_F(SettingsFile, EndOfRunWritesOnlyWhatChangedAndKeepsForeignRanges) {
+    const auto path = dir / "system.ini";
+    const std::vector<std::uint8_t> marker{'m'};
+    auto three = scopeList({{-1, 1}, {-2, 2}, {-3, 3}});
+    ASSERT_EQ(data::saveSettingsFile(path, 9, three), 1);
+    const auto saved = platform::readWholeFile(path);
+
+    // Read and applied, nothing changed: not written, even by an unusable file.
+    for (const bool usable : {true, false}) {
+        datatest::writeFile(path, *saved);
+        std::uint32_t word = 1;
+        auto scope = scopeList({{0, 0}, {0, 0}, {0, 0}});
+        const data::SettingsAtStart start = data::readSettingsFile(path, word, scope);
+        ASSERT_EQ(start.applied, 1);
+        datatest::writeFile(path, marker);
+        EXPECT_EQ(data::saveSettingsAtEnd(path, start, word, scope, usable).action,
+                  data::SettingsSave::Unchanged);
+        EXPECT_EQ(platform::readWholeFile(path), marker);
+    }
+    datatest::writeFile(path, *saved);
+
+    // A language file without the scope list: the three ranges are kept.
+    std::uint32_t word = 1;
+    const data::SettingsAtStart start = data::readSettingsFile(path, word, {});
+    EXPECT_EQ(start.applied, 0);
+    EXPECT_EQ(data::saveSettingsAtEnd(path, start, word, {}, false).action,
+              data::SettingsSave::Kept);
+    EXPECT_EQ(platform::readWholeFile(path), saved);
+    // A sound language file with another list replaces them, as it always did.
+    EXPECT_EQ(data::saveSettingsAtEnd(path, start, word, {}, true).action,
+              data::SettingsSave::Written);
+    EXPECT_EQ(platform::readWholeFile(path)->size(), 14u);
+
+    // Missing at start: written. A changed range: written.
+    fs::remove(path);
+    auto one = scopeList({{1, 2}});
+    const data::SettingsAtStart none = data::readSettingsFile(path, word, one);
+    EXPECT_EQ(none.file.status, platform::FileStatus::Missing);
+    EXPECT_EQ(data::saveSettingsAtEnd(path, none, word, one, false).action,
+              data::SettingsSave::Written);
+    const data::SettingsAtStart again = data::readSettingsFile(path, word, one);
+    one[0].maximum = 5;
+    EXPECT_EQ(data::saveSettingsAtEnd(path, again, word, one, true).action,
+              data::SettingsSave::Written);
+    EXPECT_EQ(platform::readWholeFile(path), data::settingsImage(word, one));
 }
 
 }  // namespace

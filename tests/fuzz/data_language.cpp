@@ -30,6 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     data::LanguageDiagnostics diag;
     data::LanguageData d = data::parseLanguageBytes(std::span(bytes, size), &diag);
     require(d.text().size() == size / 2);
+    // The diagnosis calls a file usable exactly when it has a parameter table
+    // and no section cut off, and an empty one empty.
+    const data::LanguageLoad judged = data::diagnoseLanguage(std::span(bytes, size), d, diag);
+    bool whole = true;
+    for (const auto& section : diag.sections) whole = whole && (!section.known || section.hasEnd);
+    require(judged.usable() == (d.parameters().size() > 0 && whole));
+    require((size == 0) == (judged.problem == data::LanguageProblem::Empty));
 
     for (std::size_t i = 0; i < data::UiTextTable::kSize; ++i) {
         checkInside(d, d.uiTexts()[i]);

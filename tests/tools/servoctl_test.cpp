@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -119,6 +120,64 @@ TEST_F(Servoctl, RefusedFilesExitOneWithOneLineNamingTheFile) {
     }
     writeBytes(dir / "empty.cfg", {});
     EXPECT_EQ(run("defs " + (dir / "empty.cfg").string()).status, 1);
+}
+
+// A folder or a FIFO in a file's place: refused at once, naming the file.
+TEST_F(Servoctl, OnlyRegularFilesAreRead) {
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    for (const std::string name : {"folder", "fifo"}) {
+        const std::string path = (dir / name).string();
+        // The language file of "dat --defs" is read before the value file.
+        for (const std::string& args : {"defs " + path, "dat " + path, "ini " + path,
+                                       "dat " + (dir / "none.dat").string() + " --defs " + path}) {
+            const CommandResult r =
+                testing_support::runCommand("timeout 20 " + std::string(SERVOCTL_PATH) + " " + args,
+                                            (dir / "stderr.txt").string());
+            EXPECT_EQ(r.status, 1) << args << ": " << r.err;
+            EXPECT_NE(r.err.find("cannot read " + path + ": not a regular file"), std::string::npos)
+                << r.err;
+        }
+    }
+}
+
+// "valid" only for a UTF-16LE file with a parameter table and every section
+// whole; the other encodings, random bytes and a cut copy exit 1 and say why.
+TEST_F(Servoctl, DefsExitsOneForFilesTheProgramCannotUse) {
+    std::ifstream in(sample("Language/DefineEn.cfg"), std::ios::binary);
+    const std::vector<std::uint8_t> le((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GT(le.size(), 1000u);
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < le.size(); i += 2)
+        text += static_cast<char16_t>(le[i] | (le[i + 1] << 8));
+    const std::string utf8 = platform::toUtf8(text);
+    std::vector<std::uint8_t> be = le;
+    for (std::size_t i = 0; i + 1 < be.size(); i += 2) std::swap(be[i], be[i + 1]);
+    std::vector<std::uint8_t> noise(4096);
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        const char* says;
+    } cases[] = {
+        {"utf8.cfg", {utf8.begin(), utf8.end()}, "UTF-8 text"},
+        {"be.cfg", be, "UTF-16 big-endian"},
+        {"noise.cfg", noise, "no section found"},
+        {"half.cfg", {le.begin(), le.begin() + static_cast<long>(le.size() / 2)}, "has no #END"},
+    };
+    for (const auto& c : cases) {
+        writeBytes(dir / c.name, c.bytes);
+        const CommandResult r = run("defs " + (dir / c.name).string());
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+    }
+    writeLanguage(dir / "texts.cfg", "[<0>]#[Servo]#END");
+    const CommandResult texts = run("defs " + (dir / "texts.cfg").string() + " --json");
+    EXPECT_EQ(texts.status, 1);
+    EXPECT_EQ(json::parse(texts.out)["valid"], false);
+    EXPECT_NE(texts.err.find("no parameter table"), std::string::npos) << texts.err;
+    EXPECT_EQ(run("defs " + sample("Language/DefineEn.cfg")).status, 0);
 }
 
 TEST_F(Servoctl, ValueFileChecksInOrderAndTypedByTheTable) {

@@ -317,6 +317,32 @@ TEST_F(Modal, ServicesRecordMessagesAndAnswerFileDialogsAsScripted) {
     EXPECT_EQ(backend.fileRequests()[1].filter, u"(*.dat)|*.dat|*(*.*)|*.*||");
 }
 
+// Unattended: no box reaches the backend (where a real one would wait for a
+// click); each is answered OK and written to standard error, the error boxes
+// counted. File dialogs are cancelled.
+TEST_F(Modal, UnattendedRunsAnswerEveryBoxWithoutTheBackend) {
+    const int errorsBefore = ui::unattendedErrorCount();
+    ui::setUnattended(true);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ui::messageBox(u"语言文件无法使用：\n文件为空", u"错误", ui::MessageIcon::Error),
+              ui::kIdOk);
+    EXPECT_EQ(ui::messageBox(u"请键入一个数。", u"伺服管理软件", ui::MessageIcon::Exclamation),
+              ui::kIdOk);
+    backend.queueFileAnswer(u"/tmp/backup.dat");
+    EXPECT_EQ(ui::saveFileDialog(u"(*.dat)|*.dat||"), std::nullopt);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ui::setUnattended(false);
+
+    EXPECT_TRUE(backend.messages().empty());
+    EXPECT_TRUE(backend.fileRequests().empty());
+    EXPECT_EQ(ui::unattendedErrorCount(), errorsBefore + 1);
+    EXPECT_EQ(err,
+              "error: 错误: 语言文件无法使用：\n  文件为空 (answered OK)\n"
+              "warning: 伺服管理软件: 请键入一个数。 (answered OK)\n");
+    ui::messageBox(u"shown", u"again");
+    EXPECT_EQ(backend.messages().size(), 1u);
+}
+
 TEST(FileFilter, ParsesMfcFilterStrings) {
     const auto f = ui::parseFileFilter(u"(*.dat)|*.dat|*(*.*)|*.*||");
     ASSERT_EQ(f.size(), 2u);

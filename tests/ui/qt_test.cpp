@@ -131,6 +131,19 @@ TEST(QtBackend, EscapeKeyCancelsAndSwallowedKeysDoNot) {
     EXPECT_TRUE(main.has("key enter"));
 }
 
+// Unattended, a dialog that nothing answers is closed with its close box
+// (the watchdog's -9 would mean it waited), and a message box never shows.
+TEST(QtBackend, UnattendedDialogsAndBoxesDoNotWait) {
+    ui::setUnattended(true);
+    LanguageChoice d;
+    EXPECT_EQ(runGuarded(d, [](ui::Dialog&) {}), ui::kIdCancel);
+    EXPECT_EQ(d.choice, 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ui::messageBox(u"text", u"caption"), ui::kIdOk);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "message: caption: text (answered OK)\n");
+    ui::setUnattended(false);
+}
+
 TEST(QtBackend, PageInTheMainWindowRendersAndItsButtonsReachTheHandler) {
     Recorder main(resources::kMainDialog);
     Recorder page(resources::kStatusPage);

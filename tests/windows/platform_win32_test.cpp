@@ -144,6 +144,35 @@ TEST_F(TempDir, ReplaceFailuresKeepThePreviousFileAndLeaveNothingBehind) {
     EXPECT_EQ(filesInDir(), 1u) << "no temporary file is left behind";
 }
 
+// The temporary file of a save has a fresh name: a file called <name>.tmp,
+// which the save once used and overwrote, survives.
+TEST_F(TempDir, ReplacingNeverTakesOverAnExistingFile) {
+    const std::vector<std::uint8_t> other{'k', 'e', 'e', 'p'};
+    ASSERT_TRUE(platform::replaceFile(dir / "system.ini.tmp", other));
+    const std::vector<std::uint8_t> bytes{1, 2, 3};
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(platform::replaceFile(dir / "system.ini", bytes));
+    EXPECT_EQ(platform::readWholeFile(dir / "system.ini"), bytes);
+    EXPECT_EQ(platform::readWholeFile(dir / "system.ini.tmp"), other);
+    EXPECT_EQ(filesInDir(), 2u) << "no temporary file is left behind";
+}
+
+// A folder or a device in a file's place is refused, with the reason that
+// messages show; a failed open gives the system's words.
+TEST_F(TempDir, OnlyRegularFilesAreRead) {
+    fs::create_directory(dir / "Define.cfg");
+    for (const fs::path& path : {dir / "Define.cfg", fs::path(L"NUL")}) {
+        const platform::FileContent read = platform::readFile(path);
+        EXPECT_EQ(read.outcome.status, platform::FileStatus::NotRegular) << path;
+        EXPECT_EQ(read.outcome.reason, "not a regular file");
+    }
+    EXPECT_EQ(platform::writeFileReplacing(dir / "Define.cfg", std::vector<std::uint8_t>{1}).status,
+              platform::FileStatus::NotRegular);
+    const platform::FileContent missing = platform::readFile(dir / "none.cfg");
+    EXPECT_EQ(missing.outcome.status, platform::FileStatus::Missing);
+    EXPECT_FALSE(missing.outcome.reason.empty());
+    EXPECT_EQ(missing.outcome.reason.find('\n'), std::string::npos);
+}
+
 TEST_F(TempDir, NonAsciiNamesAndMissingFiles) {
     const fs::path file = dir / L"参数备份.dat";
     const std::vector<std::uint8_t> bytes{0xC7, 0xFD};

@@ -54,9 +54,38 @@ std::string hex16(std::uint16_t v) {
 }
 
 std::optional<std::vector<std::uint8_t>> readFile(const std::string& file) {
-    auto bytes = platform::readWholeFile(file);
-    if (!bytes) printError(file, "cannot be read (missing or not permitted)");
-    return bytes;
+    platform::FileContent content = platform::readFile(file);
+    if (!content.outcome.ok()) {
+        printError("cannot read " + file, content.outcome.reason);
+        return std::nullopt;
+    }
+    return std::move(content.bytes);
+}
+
+// Why the program could not use a language file, for its error line.
+std::string languageProblemText(const data::LanguageLoad& load) {
+    using P = data::LanguageProblem;
+    const char* mustBe = "; a language file must be UTF-16LE text";
+    switch (load.problem) {
+        case P::None:
+        case P::Missing:
+        case P::Unreadable:
+        case P::Empty:
+            break;
+        case P::Utf8:
+            return std::string("UTF-8 text") + mustBe;
+        case P::EightBit:
+            return std::string("8-bit text (an ANSI code page)") + mustBe;
+        case P::Utf16BigEndian:
+            return std::string("UTF-16 big-endian text") + mustBe;
+        case P::Damaged:
+            if (!load.cutSection) return "damaged or not a language file: no section found";
+            return "damaged: section [<" + std::to_string(*load.cutSection) +
+                   ">] has no #END (the file may be cut short)";
+        case P::NoParameterTable:
+            return "no parameter table (section [<2>]): the program would have no parameters";
+    }
+    return {};
 }
 
 // The framing shared by the two binary data files: total length first, a
@@ -213,10 +242,19 @@ int runDefs(const std::string& file, bool asJson) {
     }
     lang = data::parseLanguageBytes(*bytes, &diagnostics);
     const auto warnings = data::checkLayout(lang, &diagnostics);
+    const std::string problem =
+        languageProblemText(data::diagnoseLanguage(*bytes, lang, diagnostics));
     if (asJson) {
-        std::cout << defsJson(file, lang, warnings).dump(2) << '\n';
+        json out = defsJson(file, lang, warnings);
+        out["valid"] = problem.empty();
+        if (!problem.empty()) out["problem"] = problem;
+        std::cout << out.dump(2) << '\n';
     } else {
         printDefsText(file, lang, warnings);
+    }
+    if (!problem.empty()) {
+        printError(file, problem);
+        return kExitInvalid;
     }
     return kExitOk;
 }

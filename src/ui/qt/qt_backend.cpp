@@ -125,9 +125,14 @@ std::unique_ptr<WindowView> QtBackend::createView(Dialog& dialog) {
 void QtBackend::runModalLoop(Dialog& dialog) {
     QtView* view = viewOf(dialog);
     if (!view) return;
-    if (impl_->modalHook) {
+    // Unattended, a dialog that the hook leaves open is closed with its close
+    // box, its default answer, instead of waiting for a user.
+    if (impl_->modalHook || unattended()) {
         auto hook = impl_->modalHook;
-        QTimer::singleShot(0, view->window(), [hook, &dialog] { hook(dialog); });
+        QTimer::singleShot(0, view->window(), [hook, &dialog] {
+            if (hook) hook(dialog);
+            if (unattended() && !dialog.modalEnded()) dialog.userClose();
+        });
     }
     view->runLoop();
 }

@@ -131,6 +131,16 @@ TEST(ParameterService, StoreAllWaitsForTheDriveWithTheSaveTimeOut) {
     EXPECT_EQ(rig.master.channel(0).responseTimeoutMs.load(), drive::kLinkTiming.responseTimeoutMs);
 }
 
+TEST(ParameterService, ARefusedStoreAllSaysWhy) {
+    ParameterRig rig;
+    rig.connect();
+    rig.sim.ok("rejectwrite 1 4");
+    const drive::Result r = rig.service.storeAll();
+    EXPECT_EQ(r.error, Error::refused);
+    EXPECT_EQ(r.address, drive::ParameterService::kEepromCommandRegister);
+    EXPECT_EQ(r.cause(), "the drive refused the value: exception 04, slave device failure");
+}
+
 TEST(ParameterService, ImportReportsARefusedValueAndWritesTheRest) {
     ParameterRig rig;
     rig.connect();

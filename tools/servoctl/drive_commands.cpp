@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -675,6 +677,14 @@ int runEepromSave(Command& c) {
 
 // --- scope
 
+// Ctrl-C ends a recording early and keeps what it recorded.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void onInterrupt(int) {
+    interrupted.store(true);
+}
+
 // "Motor speed (rpm)" -> {"Motor speed", "rpm"}; a name without a unit in
 // parentheses gives an empty unit.
 std::pair<std::string, std::string> splitUnit(const std::string& name) {
@@ -740,7 +750,10 @@ int runScope(Command& c) {
     std::uint64_t longest = 0;
     std::size_t rows = 0;
     Result failure;
+    interrupted.store(false);
+    const auto previousHandler = std::signal(SIGINT, onInterrupt);
     for (;;) {
+        if (interrupted.load()) break;
         const Result r = scope.acquire();
         std::array<std::optional<std::int32_t>, drive::ScopeAcquisition::kChannels> values;
         std::uint64_t stamp = std::numeric_limits<std::uint64_t>::max();
@@ -768,6 +781,7 @@ int runScope(Command& c) {
         csv += '\n';
         ++rows;
     }
+    std::signal(SIGINT, previousHandler == SIG_ERR ? SIG_DFL : previousHandler);
     // What was recorded is kept even when the link failed on the way.
     const bool saved =
         (rows > 0 || failure.ok()) &&
@@ -795,6 +809,7 @@ int runScope(Command& c) {
                           {"file", a.csv},
                           {"rows", rows},
                           {"periodMs", a.periodMs},
+                          {"interrupted", interrupted.load()},
                           {"meanIntervalMs", meanMs},
                           {"longestIntervalMs", static_cast<double>(longest) / 1000.0},
                           {"quantities", quantities}}
@@ -802,7 +817,8 @@ int runScope(Command& c) {
                   << '\n';
     else
         std::cout << "scope " << a.csv << ": " << rows << " rows of " << channels
-                  << " quantities, period " << a.periodMs << " ms, " << gap << '\n';
+                  << " quantities, period " << a.periodMs << " ms, " << gap
+                  << (interrupted.load() ? " (stopped by Ctrl-C)" : "") << '\n';
     return kExitOk;
 }
 

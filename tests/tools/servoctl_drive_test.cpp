@@ -143,6 +143,15 @@ TEST_F(ServoctlDrive, SetWritesRamOrEepromAndRefusesBadValuesWithoutSending) {
     EXPECT_NE(r.err.find("read-only"), std::string::npos) << r.err;
     EXPECT_EQ(writes(frames()), 0u);
     EXPECT_EQ(param(kSmoothing), "250");
+
+    // The value goes in, the EEPROM store is refused: the message says which.
+    sim.ok("rejectwrite 2 4");
+    r = run("set P01.06 9 --eeprom");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("the value was written, but storing it in the EEPROM failed"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(param(kSmoothing), "9");
 }
 
 TEST_F(ServoctlDrive, SetWhoseAnswerIsLostSaysTheWriteMayHaveBeenApplied) {

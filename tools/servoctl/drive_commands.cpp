@@ -228,6 +228,11 @@ std::string shown(const data::ParameterDefinition& p, std::uint32_t value) {
     return utf8(data::valueToText(p.typeCode, value));
 }
 
+// "20 ms"; the language files write "-" for a quantity without a unit.
+std::string withUnit(const std::string& value, const std::string& unit) {
+    return unit.empty() || unit == "-" ? value : value + ' ' + unit;
+}
+
 // The value in the type's width: a file may carry bits above a 16-bit value
 // that the drive never holds.
 std::uint32_t inWidth(const data::ParameterDefinition& p, std::uint32_t value) {
@@ -352,10 +357,10 @@ int runParams(Command& c) {
 int runGet(Command& c) {
     const auto index = c.find(c.args().number);
     if (!index) return c.refuse(c.args().number, "no such parameter in the language file");
-    if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     if (*index >= service.readableCount())
         return c.refuse(c.args().number, "lies beyond the parameters the drive read covers");
+    if (const Result r = c.connect(); !r) return c.failLink(r);
     if (const Result r = service.readAll(); !r) return c.failLink(r);
     const json p = parameterJson(c, *index, true);
     if (c.json()) {
@@ -365,7 +370,7 @@ int runGet(Command& c) {
         return kExitOk;
     }
     std::cout << p["number"].get<std::string>() << "  " << p["name"].get<std::string>() << "  "
-              << p["value"].get<std::string>() << ' ' << p["unit"].get<std::string>() << "  (raw "
+              << withUnit(p["value"].get<std::string>(), p["unit"].get<std::string>()) << "  (raw "
               << p["raw"].dump() << ", range " << p["minimum"].get<std::string>() << " to "
               << p["maximum"].get<std::string>() << ", factory " << p["factory"].get<std::string>()
               << (p["writable"].get<bool>() ? "" : ", read-only") << ")\n";
@@ -406,7 +411,7 @@ int runSet(Command& c) {
                          .dump()
                   << '\n';
     } else {
-        std::cout << name << " = " << shown(p, value) << ' ' << text(p.unit) << ": " << where
+        std::cout << name << " = " << withUnit(shown(p, value), text(p.unit)) << ": " << where
                   << '\n';
     }
     return kExitOk;
@@ -557,7 +562,7 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
             for (const json& d : verify["differences"])
                 std::cout << "verify: " << d["number"].get<std::string>() << " written "
                           << d["written"].get<std::string>() << ", drive holds "
-                          << d["drive"].get<std::string>() << ' ' << d["unit"].get<std::string>()
+                          << withUnit(d["drive"].get<std::string>(), d["unit"].get<std::string>())
                           << '\n';
         }
     }

@@ -19,9 +19,15 @@
 // - Time-out and retries travel with each request (modbus::RequestTiming);
 //   nothing changes the channel's timing while another thread may use it.
 // - Values in the language tables (driveValue, StatusItem::value, ...) are
-//   written by one thread (the poll thread, or a job) and read by the user
-//   interface thread as whole words; the ParameterService keeps its own copy
-//   of a complete read under its lock for backups.
+//   stored whole by the thread that read them from the drive (the poll
+//   thread, or a job's read) and read whole by the user interface thread; the
+//   ParameterService keeps its own copy of a complete read under its lock for
+//   backups.
+// - Every request goes through the session (not through access()), so that
+//   the write count that dates the parameter reads sees every write.
+// - Lifetimes: the access layer outlives the session, the session outlives
+//   the services, and the services outlive the JobRunner whose jobs use
+//   them (the runner joins its thread in its destructor).
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -122,6 +128,8 @@ class DriveSession {
         return writesDone_.load(std::memory_order_acquire) != writeSequence();
     }
 
+    // The access layer, for what the session does not cover (the channel's
+    // port names); requests go through the session.
     modbus::DriveAccess& access() { return access_; }
 
   private:

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -172,10 +173,20 @@ TEST_F(ServoctlDrive, BackupReadsEveryParameterFirstAndWritesAFileTheProgramLoad
     const std::string file = path("drive.dat");
     CommandResult r = run("backup " + file);
     ASSERT_EQ(r.status, 0) << r.err;
-    // Every parameter register was read in this run: the file is from a complete read.
+    // Registers 0 to 107 (every parameter) were read in this run, in 12-register
+    // blocks: the file comes from a complete read, and nothing was written.
     const auto log = frames();
     EXPECT_EQ(writes(log), 0u);
-    EXPECT_GE(log.size(), 9u);
+    std::vector<std::string> blocks;
+    for (const auto& f : log)
+        if (f.compare(0, 4, "0103") == 0) blocks.push_back(f.substr(4, 8));
+    std::vector<std::string> expected;
+    for (int address = 0; address < 108; address += 12) {
+        char block[9];
+        std::snprintf(block, sizeof block, "%04X000C", address);
+        expected.push_back(block);
+    }
+    EXPECT_EQ(blocks, expected);
 
     const auto lang = platform::readWholeFile(std::string(SIM_DEFS));
     ASSERT_TRUE(lang);

@@ -16,6 +16,7 @@
 #include "data/language.h"
 #include "data/value_file.h"
 #include "platform/file_io.h"
+#include "platform/text.h"
 #include "run_command.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -270,6 +271,45 @@ TEST_F(ServoctlDrive, RestoreStoppedByARefusedWriteNamesWhatWasWritten) {
     r = run("restore " + file);
     EXPECT_EQ(r.status, 5);
     EXPECT_NE(r.out.find("written: P00.01 P00.02 P00.05"), std::string::npos) << r.out;
+}
+
+TEST_F(ServoctlDrive, RestoreCutOffByALostLinkSaysWhatWasSentAndWhatWasNot) {
+    const std::string file = path("saved.dat");
+    ASSERT_EQ(run("backup " + file).status, 0);
+    // Three requests in ten are ignored (and not executed): with one retry a
+    // write soon goes unanswered twice, and the restore stops there.
+    sim.ok("noanswer 30");
+    sim.ok("log on");
+    const CommandResult r = run("--json restore " + file);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("time-out: the drive may have applied the write; read it back"),
+              std::string::npos)
+        << r.err;
+    const json j = json::parse(r.out);
+    ASSERT_EQ(j["failed"].size(), 1u);
+    EXPECT_EQ(j["failed"][0]["outcome"], "unconfirmed");
+    ASSERT_FALSE(j["notReached"].empty());
+    EXPECT_EQ(j["written"].size() + 1 + j["notReached"].size() + j["unchanged"].size(),
+              static_cast<std::size_t>(kParameterCount));
+
+    // The log agrees: the written ones and the failed one were sent, the rest never.
+    std::vector<int> sent;
+    for (const auto& f : frames())
+        if (f.compare(2, 2, "06") == 0 || f.compare(2, 2, "10") == 0)
+            sent.push_back(std::stoi(f.substr(4, 4), nullptr, 16));
+    const auto lang = data::parseLanguageBytes(*platform::readWholeFile(SIM_DEFS));
+    const auto registerOf = [&](const json& number) {
+        for (const auto& p : lang.parameters())
+            if (p.numberText.view() == platform::fromUtf8(number.get<std::string>()))
+                return static_cast<int>(p.address);
+        return -1;
+    };
+    const auto wasSent = [&](const json& number) {
+        return std::find(sent.begin(), sent.end(), registerOf(number)) != sent.end();
+    };
+    for (const json& n : j["written"]) EXPECT_TRUE(wasSent(n)) << n;
+    EXPECT_TRUE(wasSent(j["failed"][0]["number"]));
+    for (const json& n : j["notReached"]) EXPECT_FALSE(wasSent(n)) << n;
 }
 
 TEST_F(ServoctlDrive, DiffListsOneLinePerDifferenceAgainstAFileOrTheFactoryValues) {

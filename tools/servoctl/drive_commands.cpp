@@ -496,7 +496,8 @@ std::vector<Difference> differences(Command& c, std::size_t readable,
 // Prints a bulk write's report and returns its exit status: the failure that
 // stopped it, else the first refusal, else 0.
 int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& report,
-               const std::optional<std::vector<Difference>>& verified) {
+               const std::optional<std::vector<Difference>>& verified,
+               const Result& readBack = {}) {
     json written = json::array();
     json unchanged = json::array();
     json notReached = json::array();
@@ -535,6 +536,10 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
         }
         if (status == kExitOk && !verified->empty()) status = kExitInvalid;
     }
+    if (!readBack.ok()) {
+        verify = {{"error", "the read-back failed: " + readBack.cause()}};
+        if (status == kExitOk) status = exitCode(readBack);
+    }
     const bool stopped = !report.result.ok();
     if (c.json()) {
         json out = {{"ok", status == kExitOk},    {"summary", report.summary()},
@@ -569,6 +574,7 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
     for (const json& f : failed)
         printError(f["number"].get<std::string>(), f["cause"].get<std::string>());
     if (stopped) printError(subject, "stopped: " + report.result.cause());
+    if (!readBack.ok()) printError(subject, "the read-back failed: " + readBack.cause());
     if (status != kExitOk) {
         std::string what = report.summary();
         if (verified && !verified->empty())
@@ -591,10 +597,8 @@ int runRestore(Command& c) {
     std::optional<std::vector<Difference>> verified;
     // Read back what was written, unless the link failed on the way.
     if (a.verify && report.result.ok()) {
-        if (const Result r = service.readAll(); !r) {
-            reportBulk(c, "restore " + a.file, report, std::nullopt);
-            return c.fail(a.file, r, "the read-back failed: ");
-        }
+        if (const Result r = service.readAll(); !r)
+            return reportBulk(c, "restore " + a.file, report, std::nullopt, r);
         verified = differences(c, service.readableCount(), values, true);
     }
     return reportBulk(c, "restore " + a.file, report, verified);

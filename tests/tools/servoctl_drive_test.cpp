@@ -38,9 +38,12 @@ class ServoctlDrive : public ::testing::Test {
   protected:
     void SetUp() override { sim.exportAsCom(1); }
 
-    CommandResult run(const std::string& args) {
+    // Time-outs generous enough for a loaded machine; tests of lost answers
+    // give their own.
+    CommandResult run(const std::string& args,
+                      const std::string& timing = "--timeout 300 --retries 2") {
         return testing_support::runCommand(
-            std::string(SERVOCTL_PATH) + " --port COM1 --timeout 100 --retries 1 " + args,
+            std::string(SERVOCTL_PATH) + " --port COM1 " + timing + " " + args,
             (dir.path() / "stderr.txt").string());
     }
     // Every frame that reached the simulator since the last call, upper-case hex.
@@ -120,6 +123,11 @@ TEST_F(ServoctlDrive, GetReadsOneParameterAndRefusesAnUnknownNumber) {
     r = run("get P77.77");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("P77.77"), std::string::npos) << r.err;
+    // A language file saved as UTF-8 yields no tables: refused by name.
+    std::ofstream(path("utf8.cfg")) << "[<2>]\n#[P01.03]\n#END\n";
+    r = run("--defs " + path("utf8.cfg") + " get P01.03");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("utf8.cfg: holds no parameter table"), std::string::npos) << r.err;
     EXPECT_TRUE(frames().empty());
 }
 
@@ -159,7 +167,7 @@ TEST_F(ServoctlDrive, SetWritesRamOrEepromAndRefusesBadValuesWithoutSending) {
 TEST_F(ServoctlDrive, SetWhoseAnswerIsLostSaysTheWriteMayHaveBeenApplied) {
     // Answers after both tries of 100 ms have given up: the write was applied.
     sim.ok("delay 400");
-    const CommandResult r = run("set P01.06 300");
+    const CommandResult r = run("set P01.06 300", "--timeout 100 --retries 1");
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("time-out: the drive may have applied the write; read it back"),
               std::string::npos)
@@ -201,7 +209,7 @@ TEST_F(ServoctlDrive, BackupReadsEveryParameterFirstAndWritesAFileTheProgramLoad
 
     // A failed read leaves no file behind.
     sim.ok("noanswer on");
-    r = run("backup " + path("none.dat"));
+    r = run("backup " + path("none.dat"), "--timeout 50 --retries 0");
     EXPECT_EQ(r.status, 3);
     EXPECT_FALSE(std::filesystem::exists(path("none.dat")));
 }
@@ -280,7 +288,7 @@ TEST_F(ServoctlDrive, RestoreCutOffByALostLinkSaysWhatWasSentAndWhatWasNot) {
     // write soon goes unanswered twice, and the restore stops there.
     sim.ok("noanswer 30");
     sim.ok("log on");
-    const CommandResult r = run("--json restore " + file);
+    const CommandResult r = run("--json restore " + file, "--timeout 100 --retries 1");
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("time-out: the drive may have applied the write; read it back"),
               std::string::npos)

@@ -134,8 +134,6 @@ class Command {
         }
         return true;
     }
-    // The table a command needs must not be empty: a language file of another
-    // encoding or a damaged one yields none.
     bool require(bool present, const char* table) {
         if (present) return true;
         printError(defsPath_.string(),
@@ -243,7 +241,6 @@ std::uint32_t inWidth(const data::ParameterDefinition& p, std::uint32_t value) {
 
 int runStatus(Command& c) {
     data::LanguageData& lang = c.language();
-    if (!c.require(!lang.statusItems().empty(), "status items")) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::StatusService status(c.session(), lang.statusItems());
     if (const Result r = status.poll(); !r) return c.failLink(r);
@@ -328,7 +325,6 @@ json parameterJson(Command& c, std::size_t i, bool read) {
 }
 
 int runParams(Command& c) {
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     if (const Result r = service.readAll(); !r) return c.failLink(r);
@@ -421,7 +417,6 @@ int runSet(Command& c) {
 
 int runBackup(Command& c) {
     const DriveArgs& a = c.args();
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     std::error_code ec;
     if (!a.force && std::filesystem::exists(a.file, ec))
         return c.refuse(a.file, "exists; --force replaces it");
@@ -586,7 +581,6 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
 
 int runRestore(Command& c) {
     const DriveArgs& a = c.args();
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     std::vector<std::uint32_t> values;
     if (!loadValues(c, service, values)) return kExitInvalid;
@@ -609,7 +603,6 @@ int runFactoryReset(Command& c) {
         return c.usage(
             "factory-reset overwrites every writable parameter with its factory value; "
             "add --yes to do it");
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     return reportBulk(c, "factory-reset", service.factoryValues(), std::nullopt);
@@ -620,7 +613,6 @@ int runFactoryReset(Command& c) {
 int runDiff(Command& c) {
     const DriveArgs& a = c.args();
     if (a.factory == !a.file.empty()) return c.usage("diff takes either FILE or --factory");
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     std::vector<std::uint32_t> values;
     if (a.factory)
@@ -666,7 +658,6 @@ int runDiff(Command& c) {
 // --- eeprom-save
 
 int runEepromSave(Command& c) {
-    if (!c.require(!c.parameters().empty(), "parameter table")) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     const std::uint64_t start = platform::monotonicMicros();
@@ -720,7 +711,6 @@ int runScope(Command& c) {
     if (a.periodMs < 1 || a.periodMs > 60000) return c.usage("--period must be 1 to 60000 ms");
     if (!(a.durationS > 0.0) || a.durationS > 86400.0)
         return c.usage("--duration must be above 0 and at most 86400 s");
-    if (!c.require(!table.empty(), "scope quantities")) return kExitInvalid;
     for (std::size_t k = 0; k < a.quantities.size(); ++k) {
         const int row = a.quantities[k];
         if (row < 0 || static_cast<std::size_t>(row) >= table.size())
@@ -848,6 +838,16 @@ int runDriveCommand(const LinkOptions& link, DriveCommand command, const DriveAr
     }
     Command c(link, args);
     if (!c.loadDefinitions()) return kExitInvalid;
+    // The table a command works on must not be empty: a language file of
+    // another encoding or a damaged one yields none.
+    data::LanguageData& lang = c.language();
+    const bool present = command == DriveCommand::Status  ? !lang.statusItems().empty()
+                         : command == DriveCommand::Scope ? !lang.scopeQuantities().empty()
+                                                          : !lang.parameters().empty();
+    const char* table = command == DriveCommand::Status  ? "status items"
+                        : command == DriveCommand::Scope ? "scope quantities"
+                                                         : "parameter table";
+    if (!c.require(present, table)) return kExitInvalid;
     switch (command) {
         case DriveCommand::Status:
             return runStatus(c);

@@ -97,6 +97,12 @@ TEST(DriveSession, AWriteToStationZeroIsSentOnceToAll) {
     }
     EXPECT_EQ(rig.sim.ok("get coil 4"), "1");
     EXPECT_EQ(rig.sim.ok("log dump").substr(0, 2), "1 ");
+    // A read has no answer from all stations: refused without a request.
+    std::array<std::uint8_t, 2> value{};
+    const drive::Result read = rig.session.readRegisters(0, value);
+    EXPECT_FALSE(read.ok());
+    EXPECT_EQ(read.cause(), "a read from station 0 (all stations) has no answer");
+    EXPECT_EQ(rig.sim.ok("log dump").substr(0, 2), "1 ");
 }
 
 TEST(DriveSession, APortThatCannotBeOpenedIsNamed) {

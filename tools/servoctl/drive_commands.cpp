@@ -106,6 +106,13 @@ void printTable(const std::vector<std::vector<std::string>>& rows, const std::ve
     }
 }
 
+// A path in messages, as UTF-8 whatever the system's code page (the default
+// language file's path comes from the system and may lie outside it).
+std::string pathText(const std::filesystem::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
 std::string text(const data::TextRef& ref) {
     return utf8(ref.view());
 }
@@ -129,14 +136,14 @@ class Command {
         defsPath_ = args_.defs.empty() ? platform::programFile("Language/DefineEn.cfg")
                                        : std::filesystem::path(args_.defs);
         if (data::loadLanguageFile(defsPath_, language_) != 1) {
-            printError(defsPath_.string(), "cannot be read (missing, empty or not permitted)");
+            printError(pathText(defsPath_), "cannot be read (missing, empty or not permitted)");
             return false;
         }
         return true;
     }
     bool require(bool present, const char* table) {
         if (present) return true;
-        printError(defsPath_.string(),
+        printError(pathText(defsPath_),
                    std::string("holds no ") + table + " (not a UTF-16LE language file?)");
         return false;
     }
@@ -556,6 +563,9 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
             for (const json& n : notReached) std::cout << ' ' << n.get<std::string>();
             std::cout << '\n';
         }
+        if (!written.empty())
+            std::cout << "the values are in the drive's working memory: eeprom-save keeps them "
+                         "after power-off\n";
         if (verified) {
             if (verified->empty())
                 std::cout << "verify: every written value read back as written\n";

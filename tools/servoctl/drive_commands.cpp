@@ -26,6 +26,7 @@
 #include "platform/file_io.h"
 #include "platform/program_dir.h"
 #include "platform/text.h"
+#include "terminal.h"
 
 namespace servoctl {
 namespace {
@@ -116,6 +117,41 @@ std::string pathText(const std::filesystem::path& path) {
 std::string text(const data::TextRef& ref) {
     return utf8(ref.view());
 }
+
+// A progress line on standard error while it is a terminal ("restore: 40/99"),
+// cleared before anything else is printed.
+class Progress {
+  public:
+    explicit Progress(std::string what) : what_(std::move(what)), on_(standardErrorIsTerminal()) {}
+    ~Progress() { clear(); }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void show(const std::string& state) {
+        if (!on_) return;
+        const std::string line = what_ + ": " + state;
+        const std::size_t blank = width_ > line.size() ? width_ - line.size() : 0;
+        width_ = std::max(width_, line.size());
+        std::cerr << '\r' << line << std::string(blank, ' ') << std::flush;
+    }
+    void clear() {
+        if (!on_ || width_ == 0) return;
+        std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+        width_ = 0;
+    }
+    // For the bulk operations: parameters (or blocks) done of all.
+    drive::BulkControl control() {
+        return {[this](std::size_t done, std::size_t total) {
+                    show(std::to_string(done) + " of " + std::to_string(total));
+                },
+                nullptr};
+    }
+
+  private:
+    std::string what_;
+    bool on_;
+    std::size_t width_ = 0;
+};
 
 // One command's link and tables. The session disconnects before the master
 // that it uses goes.
@@ -431,7 +467,12 @@ int runBackup(Command& c) {
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     // A fresh session holds no read: the backup reads every parameter first
     // and writes only what that read returned.
-    if (const Result r = service.backup(a.file, drive::BackupMode::readFirst); !r)
+    Result r;
+    {
+        Progress progress("reading the parameters");
+        r = service.backup(a.file, drive::BackupMode::readFirst, progress.control());
+    }
+    if (!r)
         return r.error == Error::fileError || r.error == Error::incompleteRead ? c.fail(a.file, r)
                                                                                : c.failLink(r);
     if (c.json())
@@ -597,12 +638,20 @@ int runRestore(Command& c) {
     // The whole file is checked before the port is opened.
     if (!checkRanges(c, service, values, a.file)) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
-    const drive::BulkReport report = service.writeAll(values);
+    drive::BulkReport report;
+    {
+        Progress progress("writing");
+        report = service.writeAll(values, progress.control());
+    }
     std::optional<std::vector<Difference>> verified;
     // Read back what was written, unless the link failed on the way.
     if (a.verify && report.result.ok()) {
-        if (const Result r = service.readAll(); !r)
-            return reportBulk(c, "restore " + a.file, report, std::nullopt, r);
+        Result r;
+        {
+            Progress progress("reading back");
+            r = service.readAll(progress.control());
+        }
+        if (!r) return reportBulk(c, "restore " + a.file, report, std::nullopt, r);
         verified = differences(c, service.readableCount(), values, true);
     }
     return reportBulk(c, "restore " + a.file, report, verified);
@@ -615,7 +664,12 @@ int runFactoryReset(Command& c) {
             "add --yes to do it");
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
-    return reportBulk(c, "factory-reset", service.factoryValues(), std::nullopt);
+    drive::BulkReport report;
+    {
+        Progress progress("writing the factory values");
+        report = service.factoryValues(progress.control());
+    }
+    return reportBulk(c, "factory-reset", report, std::nullopt);
 }
 
 // --- diff
@@ -671,7 +725,15 @@ int runEepromSave(Command& c) {
     if (const Result r = c.connect(); !r) return c.failLink(r);
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     const std::uint64_t start = platform::monotonicMicros();
-    if (const Result r = service.storeAll(); !r) return c.fail("eeprom-save", r);
+    Result r;
+    {
+        // One request, answered when the drive is done.
+        Progress progress("eeprom-save");
+        progress.show("the drive is storing its parameters (up to " +
+                      std::to_string((c.saveTimeoutMs() + drive::kStoreAllExtraMs) / 1000) + " s)");
+        r = service.storeAll();
+    }
+    if (!r) return c.fail("eeprom-save", r);
     const double seconds = static_cast<double>(platform::monotonicMicros() - start) / 1e6;
     char took[32];
     std::snprintf(took, sizeof took, "%.2f", seconds);
@@ -761,6 +823,8 @@ int runScope(Command& c) {
     Result failure;
     interrupted.store(false);
     const auto previousHandler = std::signal(SIGINT, onInterrupt);
+    Progress progress("scope (Ctrl-C ends it)");
+    std::uint64_t shownAt = 0;
     for (;;) {
         if (interrupted.load()) break;
         const Result r = scope.acquire();
@@ -789,7 +853,15 @@ int runScope(Command& c) {
         }
         csv += '\n';
         ++rows;
+        if (stamp - shownAt >= 250000) {
+            shownAt = stamp;
+            char state[64];
+            std::snprintf(state, sizeof state, "%.1f s, %zu rows",
+                          static_cast<double>(stamp - first) / 1e6, rows);
+            progress.show(state);
+        }
     }
+    progress.clear();
     std::signal(SIGINT, previousHandler == SIG_ERR ? SIG_DFL : previousHandler);
     // What was recorded is kept even when the link failed on the way.
     const bool saved =

@@ -383,6 +383,16 @@ TEST_F(ServoctlDrive, ScopeWritesTimeStampedSamplesWithNamedColumns) {
     EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
     EXPECT_LT(times.back(), 0.6);
     EXPECT_GE(times.back(), 0.4);
+
+    // A row that does not exist, or one register twice: refused before the port opens.
+    sim.ok("log on");
+    for (const char* rows : {"0,12", "1,1"}) {
+        const CommandResult bad = run(std::string("scope --quantities ") + rows +
+                                      " --period 10 --duration 1 --csv " + path("bad.csv"));
+        EXPECT_EQ(bad.status, 2) << rows;
+    }
+    EXPECT_TRUE(frames().empty());
+    EXPECT_FALSE(std::filesystem::exists(path("bad.csv")));
 }
 
 }  // namespace

@@ -16,21 +16,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// "COM3" (any case) -> 3; anything else -> 0.
-unsigned comNumber(const std::string& port) {
-    if (port.size() < 4 || port.size() > 6) return 0;
-    if (std::toupper(static_cast<unsigned char>(port[0])) != 'C' ||
-        std::toupper(static_cast<unsigned char>(port[1])) != 'O' ||
-        std::toupper(static_cast<unsigned char>(port[2])) != 'M')
-        return 0;
-    unsigned n = 0;
-    for (std::size_t i = 3; i < port.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i]))) return 0;
-        n = n * 10 + static_cast<unsigned>(port[i] - '0');
-    }
-    return n;
-}
-
 std::string exceptionName(unsigned code) {
     switch (code) {
         case 1:
@@ -109,15 +94,34 @@ bool inRange(long long v, long long lo, long long hi) {
 
 }  // namespace
 
+unsigned comNumber(const std::string& port) {
+    if (port.size() < 4 || port.size() > 6) return 0;
+    if (std::toupper(static_cast<unsigned char>(port[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(port[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(port[2])) != 'M')
+        return 0;
+    unsigned n = 0;
+    for (std::size_t i = 3; i < port.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(port[i]))) return 0;
+        n = n * 10 + static_cast<unsigned>(port[i] - '0');
+    }
+    return n;
+}
+
+std::string linkOptionProblem(const LinkOptions& o) {
+    if (o.station < 0 || o.station > 255) return "--station must be 0 to 255";
+    if (o.timeoutMs > 65535) return "--timeout must be at most 65535 ms";
+    if (o.retries > 255) return "--retries must be at most 255";
+    return {};
+}
+
 int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<long long>& v) {
     // Arguments first: nothing is opened for a command that cannot run.
     auto usage = [](const std::string& what) {
         printError("usage", what);
         return kExitUsage;
     };
-    if (!inRange(o.station, 0, 255)) return usage("--station must be 0 to 255");
-    if (o.timeoutMs > 65535) return usage("--timeout must be at most 65535 ms");
-    if (o.retries > 255) return usage("--retries must be at most 255");
+    if (const std::string problem = linkOptionProblem(o); !problem.empty()) return usage(problem);
     const bool isWrite = command == LinkCommand::WriteRegs || command == LinkCommand::WriteCoils;
     if (o.station == 0 && !isWrite)
         return usage(

@@ -26,6 +26,11 @@ inline constexpr int kExitException = 5;
 inline constexpr int kExitFraming = 6;  // wrong station or malformed response
 inline constexpr int kExitPort = 7;     // the port cannot be opened
 
+// "COM3" (any case) -> 3; anything else (a device path) -> 0.
+unsigned comNumber(const std::string& port);
+// The problem with the station, time-out or retries; "" when they are usable.
+std::string linkOptionProblem(const LinkOptions& options);
+
 // `values` are the command's trailing numbers (ADDR COUNT, or ADDR VALUE...).
 int runLinkCommand(const LinkOptions& options, LinkCommand command,
                    const std::vector<long long>& values);

@@ -1,8 +1,10 @@
-// servoctl: offline checks of the data files, and raw register commands over a
-// serial link through the project's own Modbus master.
+// servoctl: offline checks of the data files, raw register commands over a
+// serial link through the project's own Modbus master, and drive commands on
+// the drive services.
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "drive_commands.h"
 #include "link.h"
 #include "offline.h"
 #include "output.h"
@@ -17,7 +19,8 @@ int main(int argc, char** argv) {
         return kExitInvalid;
     }
     CLI::App app{
-        "servoctl - check language, value and settings files; read and write drive registers.\n"
+        "servoctl - check language, value and settings files; read and write drive registers;\n"
+        "show, change, back up and restore drive parameters; record scope quantities.\n"
         "Exit status: 0 success, 1 invalid file or failed exchange, 2 usage error,\n"
         "3 time-out, 4 bad checksum, 5 exception response, 6 wrong station or malformed\n"
         "response, 7 port cannot be opened."};
@@ -36,7 +39,11 @@ int main(int argc, char** argv) {
         ->capture_default_str();
 
     std::string file;
+    // One variable for the global option and dat's own, so that either place works.
     std::string defs;
+    app.add_option("--defs", defs,
+                   "Language file with the drive's tables (drive commands: default "
+                   "Language/DefineEn.cfg beside servoctl)");
     auto* defsCmd =
         app.add_subcommand("defs", "Load a language file and print its tables and layout warnings");
     defsCmd->add_option("FILE", file, "Language file")->required();
@@ -72,6 +79,59 @@ int main(int argc, char** argv) {
         rawCmds.emplace_back(cmd, r.command);
     }
 
+    DriveArgs driveArgs;
+    std::vector<std::pair<CLI::App*, DriveCommand>> driveCmds;
+    const auto driveCommand = [&](const char* name, const char* help, DriveCommand command) {
+        auto* cmd = app.add_subcommand(name, help);
+        driveCmds.emplace_back(cmd, command);
+        return cmd;
+    };
+    driveCommand("status", "Show every status item, the alarm and the digital inputs and outputs",
+                 DriveCommand::Status);
+    driveCommand("params", "Read every parameter with its range, unit and factory value",
+                 DriveCommand::Params);
+    driveCommand("get", "Read one parameter", DriveCommand::Get)
+        ->add_option("NUMBER", driveArgs.number, "Parameter number, e.g. P01.03")
+        ->required();
+    auto* setCmd =
+        driveCommand("set", "Write one parameter (refused outside its range)", DriveCommand::Set);
+    setCmd->add_option("NUMBER", driveArgs.number, "Parameter number, e.g. P01.03")->required();
+    setCmd->add_option("VALUE", driveArgs.value, "New value, as the parameter page shows it")
+        ->required();
+    setCmd->add_flag("--eeprom", driveArgs.eeprom, "Also store the parameter in the EEPROM");
+    auto* backupCmd = driveCommand("backup", "Read every parameter and write them to a value file",
+                                   DriveCommand::Backup);
+    backupCmd->add_option("FILE", driveArgs.file, "Value file (.dat) to write")->required();
+    backupCmd->add_flag("--force", driveArgs.force, "Replace an existing file");
+    auto* restoreCmd = driveCommand(
+        "restore", "Write a value file's values to the drive (checked whole before any write)",
+        DriveCommand::Restore);
+    restoreCmd->add_option("FILE", driveArgs.file, "Value file (.dat)")->required();
+    restoreCmd->add_flag("--verify", driveArgs.verify, "Read every written value back");
+    auto* diffCmd =
+        driveCommand("diff", "List the parameters whose drive value differs from a value file",
+                     DriveCommand::Diff);
+    diffCmd->add_option("FILE", driveArgs.file, "Value file (.dat)");
+    diffCmd->add_flag("--factory", driveArgs.factory,
+                      "Compare with the factory values instead of a file");
+    driveCommand("eeprom-save", "Have the drive store every parameter in its EEPROM",
+                 DriveCommand::EepromSave);
+    driveCommand("factory-reset", "Write the factory value of every writable parameter",
+                 DriveCommand::FactoryReset)
+        ->add_flag("--yes", driveArgs.yes, "Confirm: the drive's present values are overwritten");
+    auto* scopeCmd = driveCommand("scope", "Sample up to three scope quantities into a CSV file",
+                                  DriveCommand::Scope);
+    scopeCmd
+        ->add_option("--quantities", driveArgs.quantities,
+                     "Rows of the scope list, comma separated (e.g. 0,1,2)")
+        ->delimiter(',')
+        ->required();
+    scopeCmd->add_option("--period", driveArgs.periodMs, "Sample period in ms")
+        ->capture_default_str();
+    scopeCmd->add_option("--duration", driveArgs.durationS, "Recording time in s")
+        ->capture_default_str();
+    scopeCmd->add_option("--csv", driveArgs.csv, "CSV file to write")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -86,6 +146,17 @@ int main(int argc, char** argv) {
     if (*defsCmd) return runDefs(file, asJson);
     if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
     if (*iniCmd) return runIni(file, asJson);
+    link.json = asJson;
+    for (const auto& [cmd, command] : driveCmds) {
+        if (!*cmd) continue;
+        if (link.port.empty()) {
+            printError("usage",
+                       "--port COMn|DEVICE is required for " + std::string(cmd->get_name()));
+            return kExitUsage;
+        }
+        driveArgs.defs = defs;
+        return runDriveCommand(link, command, driveArgs);
+    }
     for (const auto& [cmd, command] : rawCmds) {
         if (!*cmd) continue;
         if (link.port.empty()) {
@@ -93,7 +164,6 @@ int main(int argc, char** argv) {
                        "--port COMn|DEVICE is required for " + std::string(cmd->get_name()));
             return kExitUsage;
         }
-        link.json = asJson;
         return runLinkCommand(link, command, values);
     }
     return kExitUsage;

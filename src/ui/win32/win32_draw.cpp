@@ -1,0 +1,248 @@
+#include "ui/win32/win32_draw.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "ui/backend.h"
+
+namespace ui::win32 {
+namespace {
+
+const wchar_t* wide(std::u16string_view s) {
+    return reinterpret_cast<const wchar_t*>(s.data());
+}
+
+}  // namespace
+
+// --- Surface
+
+Surface::Surface(Size s) : size{std::max(s.width, 1), std::max(s.height, 1)} {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size.width;
+    info.bmiHeader.biHeight = -size.height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* raw = nullptr;
+    // A new DIB section is zeroed: black, as a compatible bitmap starts.
+    bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &raw, nullptr, 0);
+    dc = CreateCompatibleDC(nullptr);
+    bits = static_cast<std::uint32_t*>(raw);
+    if (dc && bitmap) previous = SelectObject(dc, bitmap);
+}
+
+Surface::~Surface() {
+    if (dc && previous) SelectObject(dc, previous);
+    if (bitmap) DeleteObject(bitmap);
+    if (dc) DeleteDC(dc);
+}
+
+// --- GdiContext
+
+GdiContext::GdiContext(Size size, const DrawResources& res)
+    : surface_(std::make_shared<Surface>(size)), size_(size), res_(res) {
+    dc_ = surface_->dc;
+    setUp(1.0);
+}
+
+GdiContext::GdiContext(std::shared_ptr<Surface> canvas, HWND control, double scale,
+                       const DrawResources& res)
+    : surface_(std::move(canvas)), control_(control), res_(res) {
+    dc_ = surface_->dc;
+    size_ = {static_cast<int>(std::lround(surface_->size.width / scale)),
+             static_cast<int>(std::lround(surface_->size.height / scale))};
+    setUp(scale);
+}
+
+GdiContext::GdiContext(HDC paintDc, Size size, double scale, const DrawResources& res)
+    : dc_(paintDc), size_(size), res_(res) {
+    setUp(scale);
+}
+
+void GdiContext::setUp(double scale) {
+    scale_ = scale;
+    savedDc_ = SaveDC(dc_);
+    if (scale != 1.0) {
+        SetGraphicsMode(dc_, GM_ADVANCED);
+        XFORM x{};
+        x.eM11 = static_cast<FLOAT>(scale);
+        x.eM22 = static_cast<FLOAT>(scale);
+        SetWorldTransform(dc_, &x);
+    }
+    if (res_.font) oldFont_ = SelectObject(dc_, res_.font);
+    pen_ = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    oldPen_ = SelectObject(dc_, pen_);
+    SetTextColor(dc_, text_);
+    SetBkColor(dc_, background_);
+    // Dotted pens leave their gaps alone; text sets its own opaque box.
+    SetBkMode(dc_, TRANSPARENT);
+    SetTextAlign(dc_, TA_LEFT | TA_TOP | TA_NOUPDATECP);
+}
+
+GdiContext::~GdiContext() {
+    flush();
+    if (oldPen_) SelectObject(dc_, oldPen_);
+    if (oldFont_) SelectObject(dc_, oldFont_);
+    if (pen_) DeleteObject(pen_);
+    if (savedDc_) RestoreDC(dc_, savedDc_);
+}
+
+void GdiContext::flush() const {
+    if (pending_.empty()) return;
+    PolylineTo(dc_, pending_.data(), static_cast<DWORD>(pending_.size()));
+    pending_.clear();
+}
+
+void GdiContext::drawn() {
+    if (!control_) return;
+    flush();
+    InvalidateRect(control_, nullptr, FALSE);
+}
+
+Size GdiContext::size() const {
+    return size_;
+}
+
+void GdiContext::fillRect(const Rect& rect, Color color) {
+    flush();
+    // An opaque ExtTextOut without text fills with no brush to create.
+    const RECT r{rect.left, rect.top, rect.right, rect.bottom};
+    const COLORREF old = SetBkColor(dc_, toColorRef(color));
+    ExtTextOutW(dc_, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
+    SetBkColor(dc_, old);
+    drawn();
+}
+
+void GdiContext::setPen(PenStyle style, Color color, int width) {
+    flush();
+    HPEN pen = nullptr;
+    if (style == PenStyle::Dot) {
+        // Every other pixel, as the layer's dotted pen is defined.
+        LOGBRUSH brush{BS_SOLID, toColorRef(color), 0};
+        pen = ExtCreatePen(PS_COSMETIC | PS_ALTERNATE, 1, &brush, 0, nullptr);
+    }
+    if (!pen) pen = CreatePen(PS_SOLID, std::max(width, 1), toColorRef(color));
+    SelectObject(dc_, pen);
+    if (pen_) DeleteObject(pen_);
+    pen_ = pen;
+}
+
+void GdiContext::moveTo(Point p) {
+    flush();
+    MoveToEx(dc_, p.x, p.y, nullptr);
+}
+
+void GdiContext::lineTo(Point p) {
+    pending_.push_back({p.x, p.y});
+    if (control_) drawn();
+}
+
+void GdiContext::setTextColor(Color color) {
+    text_ = toColorRef(color);
+    SetTextColor(dc_, text_);
+}
+
+void GdiContext::setBackgroundColor(Color color) {
+    background_ = toColorRef(color);
+    SetBkColor(dc_, background_);
+}
+
+Size GdiContext::textExtent(std::u16string_view text) const {
+    SIZE s{};
+    GetTextExtentPoint32W(dc_, wide(text), static_cast<int>(text.size()), &s);
+    return {s.cx, s.cy};
+}
+
+void GdiContext::textOut(Point topLeft, std::u16string_view text) {
+    flush();
+    const Size e = textExtent(text);
+    const RECT box{topLeft.x, topLeft.y, topLeft.x + e.width, topLeft.y + e.height};
+    ExtTextOutW(dc_, topLeft.x, topLeft.y, ETO_OPAQUE, &box, wide(text),
+                static_cast<UINT>(text.size()), nullptr);
+    drawn();
+}
+
+void GdiContext::drawIcon(Point p, int /*iconId*/) {
+    flush();
+    drawProgramIcon(dc_, p, res_.icon);
+    drawn();
+}
+
+void GdiContext::copyFrom(const DrawContext& source, const Rect& from, Point to) {
+    const auto* src = dynamic_cast<const GdiContext*>(&source);
+    if (!src || !src->surface_) {
+        reportViolation("copyFrom needs a memory or control context of the same backend");
+        return;
+    }
+    src->flush();
+    flush();
+    // Same-surface copies overlap safely: BitBlt handles the direction.
+    BitBlt(dc_, to.x, to.y, from.width(), from.height(), src->dc_,
+           static_cast<int>(std::lround(from.left * src->scale_)),
+           static_cast<int>(std::lround(from.top * src->scale_)), SRCCOPY);
+    drawn();
+}
+
+std::optional<Color> GdiContext::pixel(Point p) const {
+    if (p.x < 0 || p.y < 0 || p.x >= size_.width || p.y >= size_.height) return std::nullopt;
+    flush();
+    GdiFlush();
+    const int x = static_cast<int>(p.x * scale_);
+    const int y = static_cast<int>(p.y * scale_);
+    if (surface_ && surface_->bits) {
+        if (x >= surface_->size.width || y >= surface_->size.height) return std::nullopt;
+        const std::uint32_t v = surface_->bits[static_cast<std::size_t>(y) *
+                                                   static_cast<std::size_t>(surface_->size.width) +
+                                               static_cast<std::size_t>(x)];
+        return Color{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                     static_cast<std::uint8_t>(v)};
+    }
+    const COLORREF c = GetPixel(dc_, p.x, p.y);
+    if (c == CLR_INVALID) return std::nullopt;
+    return Color{GetRValue(c), GetGValue(c), GetBValue(c)};
+}
+
+// --- the program icon
+
+void drawProgramIcon(HDC dc, Point p, HICON icon) {
+    if (icon &&
+        DrawIconEx(dc, p.x, p.y, icon, kIconSize.width, kIconSize.height, 0, nullptr, DI_NORMAL))
+        return;
+    // A drive-blue square with a white waveform.
+    const RECT r{p.x, p.y, p.x + kIconSize.width, p.y + kIconSize.height};
+    const COLORREF old = SetBkColor(dc, RGB(0, 64, 128));
+    ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
+    SetBkColor(dc, old);
+    HPEN pen = CreatePen(PS_SOLID, 3, RGB(255, 255, 255));
+    HGDIOBJ before = SelectObject(dc, pen);
+    const POINT wave[] = {{p.x + 4, p.y + 22},
+                          {p.x + 10, p.y + 8},
+                          {p.x + 16, p.y + 22},
+                          {p.x + 22, p.y + 8},
+                          {p.x + 28, p.y + 22}};
+    Polyline(dc, wave, 5);
+    SelectObject(dc, before);
+    DeleteObject(pen);
+}
+
+HICON makeProgramIcon() {
+    Surface colour({kIconSize.width, kIconSize.height});
+    drawProgramIcon(colour.dc, {0, 0}, nullptr);
+    GdiFlush();
+    // Every pixel opaque.
+    HBITMAP mask = CreateBitmap(kIconSize.width, kIconSize.height, 1, 1, nullptr);
+    HDC maskDc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(maskDc, mask);
+    PatBlt(maskDc, 0, 0, kIconSize.width, kIconSize.height, BLACKNESS);
+    SelectObject(maskDc, old);
+    DeleteDC(maskDc);
+    SelectObject(colour.dc, colour.previous);
+    colour.previous = nullptr;
+    ICONINFO info{TRUE, 0, 0, mask, colour.bitmap};
+    HICON icon = CreateIconIndirect(&info);
+    DeleteObject(mask);
+    return icon;
+}
+
+}  // namespace ui::win32

@@ -165,8 +165,10 @@ HWND Win32View::makeControl(Control& c) {
             if (c.hasStyle(style::kPushLike)) style |= BS_PUSHLIKE;
             break;
         case ControlKind::RadioButton:
+            // Automatic, so that the dialog manager's arrow keys click it; the
+            // layer's state is pushed back after every click all the same.
             cls = WC_BUTTONW;
-            style |= BS_RADIOBUTTON;
+            style |= BS_AUTORADIOBUTTON;
             break;
         case ControlKind::Edit:
             cls = WC_EDITW;

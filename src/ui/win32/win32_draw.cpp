@@ -85,17 +85,22 @@ GdiContext::~GdiContext() {
     if (oldPen_) SelectObject(dc_, oldPen_);
     if (oldFont_) SelectObject(dc_, oldFont_);
     if (pen_) DeleteObject(pen_);
+    if (brush_) DeleteObject(brush_);
     if (savedDc_) RestoreDC(dc_, savedDc_);
 }
 
 void GdiContext::flush() const {
-    if (pending_.empty()) return;
-    PolylineTo(dc_, pending_.data(), static_cast<DWORD>(pending_.size()));
-    pending_.clear();
+    if (counts_.empty()) return;
+    PolyPolyline(dc_, points_.data(), counts_.data(), static_cast<DWORD>(counts_.size()));
+    points_.clear();
+    counts_.clear();
+    // The next lineTo starts a polyline of its own.
+    open_ = false;
 }
 
 void GdiContext::drawn() {
     if (!control_) return;
+    // A control's canvas shows each call at once: pages keep such contexts.
     flush();
     InvalidateRect(control_, nullptr, FALSE);
 }
@@ -104,13 +109,29 @@ Size GdiContext::size() const {
     return size_;
 }
 
+void GdiContext::fillSolid(const RECT& r, COLORREF color) {
+    if (!brush_ || brushColor_ != color) {
+        HBRUSH brush = CreateSolidBrush(color);
+        if (brush_) DeleteObject(brush_);
+        brush_ = brush;
+        brushColor_ = color;
+    }
+    FillRect(dc_, &r, brush_);
+}
+
 void GdiContext::fillRect(const Rect& rect, Color color) {
+    if (rect.right <= rect.left || rect.bottom <= rect.top) return;
+    const COLORREF c = toColorRef(color);
+    if (rect.width() == 1 && penIsHairline_ && c == penColor_) {
+        points_.push_back({rect.left, rect.top});
+        points_.push_back({rect.left, rect.bottom});
+        counts_.push_back(2);
+        open_ = false;
+        drawn();
+        return;
+    }
     flush();
-    // An opaque ExtTextOut without text fills with no brush to create.
-    const RECT r{rect.left, rect.top, rect.right, rect.bottom};
-    const COLORREF old = SetBkColor(dc_, toColorRef(color));
-    ExtTextOutW(dc_, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
-    SetBkColor(dc_, old);
+    fillSolid({rect.left, rect.top, rect.right, rect.bottom}, c);
     drawn();
 }
 
@@ -126,16 +147,27 @@ void GdiContext::setPen(PenStyle style, Color color, int width) {
     SelectObject(dc_, pen);
     if (pen_) DeleteObject(pen_);
     pen_ = pen;
+    penColor_ = toColorRef(color);
+    penIsHairline_ = style == PenStyle::Solid && width <= 1;
 }
 
 void GdiContext::moveTo(Point p) {
-    flush();
-    MoveToEx(dc_, p.x, p.y, nullptr);
+    // A dotted line starts its pattern afresh, as its own call does.
+    if (!penIsHairline_) flush();
+    at_ = {p.x, p.y};
+    open_ = false;
 }
 
 void GdiContext::lineTo(Point p) {
-    pending_.push_back({p.x, p.y});
-    if (control_) drawn();
+    if (!open_) {
+        points_.push_back(at_);
+        counts_.push_back(1);
+        open_ = true;
+    }
+    at_ = {p.x, p.y};
+    points_.push_back(at_);
+    ++counts_.back();
+    drawn();
 }
 
 void GdiContext::setTextColor(Color color) {

@@ -41,9 +41,12 @@ struct DrawResources {
 // paint DC lent for one WM_PAINT. `scale` maps the layer's 96-DPI pixels to
 // device pixels of window targets; memory contexts are never scaled.
 //
-// Consecutive lineTo calls are collected and drawn as one PolylineTo, which
-// is what makes a full scope render cheap; anything else that draws or reads
-// draws them first.
+// Lines are collected and drawn by one PolyPolyline, which is what makes a
+// full scope render cheap: lineTo extends the current polyline, moveTo starts
+// the next, and a one-pixel-wide fill in the colour of a solid one-pixel pen
+// joins them as a vertical segment (the same pixels: a segment leaves out its
+// end point as the fill's bottom edge does). Anything else that draws or
+// reads draws the collected lines first, so the order of what shows is kept.
 class GdiContext final : public DrawContext {
   public:
     GdiContext(Size size, const DrawResources& res);  // memory
@@ -74,6 +77,8 @@ class GdiContext final : public DrawContext {
     void flush() const;
     void drawn();  // a canvas repaints its control
 
+    void fillSolid(const RECT& r, COLORREF color);
+
     std::shared_ptr<Surface> surface_;
     HWND control_ = nullptr;
     HDC dc_ = nullptr;
@@ -86,7 +91,15 @@ class GdiContext final : public DrawContext {
     int savedDc_ = 0;
     COLORREF text_ = RGB(0, 0, 0);
     COLORREF background_ = RGB(255, 255, 255);
-    mutable std::vector<POINT> pending_;  // lineTo points not drawn yet
+    COLORREF penColor_ = RGB(0, 0, 0);
+    bool penIsHairline_ = true;  // solid, one pixel wide
+    HBRUSH brush_ = nullptr;     // the last fill colour's
+    COLORREF brushColor_ = 0;
+    POINT at_{0, 0};             // the current position
+    mutable bool open_ = false;  // a polyline is being extended by lineTo
+    // Polylines not drawn yet: their points, and the number of points of each.
+    mutable std::vector<POINT> points_;
+    mutable std::vector<DWORD> counts_;
 };
 
 // Draws the program icon at p, 32 x 32 pixels: the icon resource when the

@@ -38,41 +38,49 @@ Surface::~Surface() {
     if (dc) DeleteDC(dc);
 }
 
+void releaseSurface(Surface& surface) {
+    ModifyWorldTransform(surface.dc, nullptr, MWT_IDENTITY);
+    surface.user = nullptr;
+}
+
 // --- GdiContext
 
 GdiContext::GdiContext(Size size, const DrawResources& res)
     : surface_(std::make_shared<Surface>(size)), size_(size), res_(res) {
     dc_ = surface_->dc;
-    setUp(1.0);
+    pen_ = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
 }
 
 GdiContext::GdiContext(std::shared_ptr<Surface> canvas, HWND control, double scale,
                        const DrawResources& res)
-    : surface_(std::move(canvas)), control_(control), res_(res) {
+    : surface_(std::move(canvas)), control_(control), scale_(scale), res_(res) {
     dc_ = surface_->dc;
     size_ = {static_cast<int>(std::lround(surface_->size.width / scale)),
              static_cast<int>(std::lround(surface_->size.height / scale))};
-    setUp(scale);
+    pen_ = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
 }
 
 GdiContext::GdiContext(HDC paintDc, Size size, double scale, const DrawResources& res)
-    : dc_(paintDc), size_(size), res_(res) {
-    setUp(scale);
+    : dc_(paintDc), size_(size), scale_(scale), res_(res) {
+    pen_ = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
+    savedDc_ = SaveDC(dc_);
 }
 
-void GdiContext::setUp(double scale) {
-    scale_ = scale;
-    savedDc_ = SaveDC(dc_);
-    if (scale != 1.0) {
-        SetGraphicsMode(dc_, GM_ADVANCED);
-        XFORM x{};
-        x.eM11 = static_cast<FLOAT>(scale);
-        x.eM22 = static_cast<FLOAT>(scale);
-        SetWorldTransform(dc_, &x);
+void GdiContext::use() const {
+    if (surface_) {
+        if (surface_->user == this) return;
+        surface_->user = this;
+    } else {
+        if (applied_) return;
+        applied_ = true;
     }
-    if (res_.font) oldFont_ = SelectObject(dc_, res_.font);
-    pen_ = CreatePen(PS_SOLID, 1, RGB(0, 0, 0));
-    oldPen_ = SelectObject(dc_, pen_);
+    XFORM x{};
+    x.eM11 = static_cast<FLOAT>(scale_);
+    x.eM22 = static_cast<FLOAT>(scale_);
+    SetGraphicsMode(dc_, GM_ADVANCED);
+    SetWorldTransform(dc_, &x);
+    if (res_.font) SelectObject(dc_, res_.font);
+    SelectObject(dc_, pen_);
     SetTextColor(dc_, text_);
     SetBkColor(dc_, background_);
     // Dotted pens leave their gaps alone; text sets its own opaque box.
@@ -82,15 +90,19 @@ void GdiContext::setUp(double scale) {
 
 GdiContext::~GdiContext() {
     flush();
-    if (oldPen_) SelectObject(dc_, oldPen_);
-    if (oldFont_) SelectObject(dc_, oldFont_);
+    if (surface_ && surface_->user == this) {
+        // The pen goes with this context: the DC must not keep it selected.
+        SelectObject(dc_, GetStockObject(BLACK_PEN));
+        surface_->user = nullptr;
+    }
+    if (savedDc_) RestoreDC(dc_, savedDc_);
     if (pen_) DeleteObject(pen_);
     if (brush_) DeleteObject(brush_);
-    if (savedDc_) RestoreDC(dc_, savedDc_);
 }
 
 void GdiContext::flush() const {
     if (counts_.empty()) return;
+    use();
     PolyPolyline(dc_, points_.data(), counts_.data(), static_cast<DWORD>(counts_.size()));
     points_.clear();
     counts_.clear();
@@ -131,6 +143,7 @@ void GdiContext::fillRect(const Rect& rect, Color color) {
         return;
     }
     flush();
+    use();
     fillSolid({rect.left, rect.top, rect.right, rect.bottom}, c);
     drawn();
 }
@@ -144,6 +157,7 @@ void GdiContext::setPen(PenStyle style, Color color, int width) {
         pen = ExtCreatePen(PS_COSMETIC | PS_ALTERNATE, 1, &brush, 0, nullptr);
     }
     if (!pen) pen = CreatePen(PS_SOLID, std::max(width, 1), toColorRef(color));
+    use();
     SelectObject(dc_, pen);
     if (pen_) DeleteObject(pen_);
     pen_ = pen;
@@ -171,16 +185,19 @@ void GdiContext::lineTo(Point p) {
 }
 
 void GdiContext::setTextColor(Color color) {
+    use();
     text_ = toColorRef(color);
     SetTextColor(dc_, text_);
 }
 
 void GdiContext::setBackgroundColor(Color color) {
+    use();
     background_ = toColorRef(color);
     SetBkColor(dc_, background_);
 }
 
 Size GdiContext::textExtent(std::u16string_view text) const {
+    use();
     SIZE s{};
     GetTextExtentPoint32W(dc_, wide(text), static_cast<int>(text.size()), &s);
     return {s.cx, s.cy};
@@ -197,6 +214,7 @@ void GdiContext::textOut(Point topLeft, std::u16string_view text) {
 
 void GdiContext::drawIcon(Point p, int /*iconId*/) {
     flush();
+    use();
     drawProgramIcon(dc_, p, res_.icon);
     drawn();
 }
@@ -209,11 +227,37 @@ void GdiContext::copyFrom(const DrawContext& source, const Rect& from, Point to)
     }
     src->flush();
     flush();
+    // In device pixels on both sides: a DC's world transform would apply to
+    // the source area as well. Each context puts its own state back on its
+    // next call.
+    const auto device = [](int v, double scale) {
+        return static_cast<int>(std::lround(v * scale));
+    };
+    src->release();
+    release();
+    const int w = device(from.width(), scale_);
+    const int h = device(from.height(), scale_);
+    const int sw = device(from.width(), src->scale_);
+    const int sh = device(from.height(), src->scale_);
     // Same-surface copies overlap safely: BitBlt handles the direction.
-    BitBlt(dc_, to.x, to.y, from.width(), from.height(), src->dc_,
-           static_cast<int>(std::lround(from.left * src->scale_)),
-           static_cast<int>(std::lround(from.top * src->scale_)), SRCCOPY);
+    if (w == sw && h == sh) {
+        BitBlt(dc_, device(to.x, scale_), device(to.y, scale_), w, h, src->dc_,
+               device(from.left, src->scale_), device(from.top, src->scale_), SRCCOPY);
+    } else {
+        SetStretchBltMode(dc_, COLORONCOLOR);
+        StretchBlt(dc_, device(to.x, scale_), device(to.y, scale_), w, h, src->dc_,
+                   device(from.left, src->scale_), device(from.top, src->scale_), sw, sh, SRCCOPY);
+    }
     drawn();
+}
+
+void GdiContext::release() const {
+    ModifyWorldTransform(dc_, nullptr, MWT_IDENTITY);
+    if (surface_) {
+        if (surface_->user == this) surface_->user = nullptr;
+    } else {
+        applied_ = false;
+    }
 }
 
 std::optional<Color> GdiContext::pixel(Point p) const {
@@ -230,6 +274,7 @@ std::optional<Color> GdiContext::pixel(Point p) const {
         return Color{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
                      static_cast<std::uint8_t>(v)};
     }
+    use();
     const COLORREF c = GetPixel(dc_, p.x, p.y);
     if (c == CLR_INVALID) return std::nullopt;
     return Color{GetRValue(c), GetGValue(c), GetBValue(c)};

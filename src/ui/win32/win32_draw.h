@@ -28,7 +28,14 @@ struct Surface {
     HBITMAP bitmap = nullptr;
     HGDIOBJ previous = nullptr;
     std::uint32_t* bits = nullptr;  // 0x00RRGGBB, row by row
+    // The context whose pen, font, colours and scale the DC holds now: pages
+    // keep several contexts on one control, each with its own state.
+    const void* user = nullptr;
 };
+
+// Drops whatever context state the surface's DC holds, for a plain copy of
+// its bits in device pixels.
+void releaseSurface(Surface& surface);
 
 // The objects that every context draws with: the text font and the icon.
 struct DrawResources {
@@ -73,7 +80,10 @@ class GdiContext final : public DrawContext {
     HDC dc() const { return dc_; }
 
   private:
-    void setUp(double scale);
+    // Puts this context's state into the DC when another context had it.
+    void use() const;
+    // Leaves the DC with no world transform (device pixels).
+    void release() const;
     void flush() const;
     void drawn();  // a canvas repaints its control
 
@@ -86,9 +96,8 @@ class GdiContext final : public DrawContext {
     double scale_ = 1.0;
     DrawResources res_;
     HPEN pen_ = nullptr;
-    HGDIOBJ oldPen_ = nullptr;
-    HGDIOBJ oldFont_ = nullptr;
-    int savedDc_ = 0;
+    int savedDc_ = 0;               // a paint DC's state before this context
+    mutable bool applied_ = false;  // a paint DC has this context's state
     COLORREF text_ = RGB(0, 0, 0);
     COLORREF background_ = RGB(255, 255, 255);
     COLORREF penColor_ = RGB(0, 0, 0);

@@ -574,7 +574,8 @@ bool Win32View::paintCanvas(HWND control) {
     if (it == canvases_.end()) return false;
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(control, &ps);
-    const Surface& s = *it->second;
+    Surface& s = *it->second;
+    releaseSurface(s);
     BitBlt(dc, 0, 0, s.size.width, s.size.height, s.dc, 0, 0, SRCCOPY);
     EndPaint(control, &ps);
     return true;

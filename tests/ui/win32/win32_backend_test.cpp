@@ -430,6 +430,16 @@ TEST_F(Win32Backend_, GdiDrawingContext) {
     ASSERT_TRUE(shot);
     const ui::Rect r = page.control(1038).rect();
     EXPECT_EQ(shot->at(r.left + 5, r.top + 5), (ui::Color{10, 200, 30}));
+
+    // Contexts on one control keep their own pen whichever goes first.
+    auto second = page.controlContext(1038);
+    second->setPen(ui::PenStyle::Solid, {200, 0, 0}, 1);
+    canvas.reset();
+    second->moveTo({0, 1});
+    second->lineTo({10, 1});
+    const std::optional<ui::win32::Image> again = ui::win32::grabWindow(page);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->at(r.left + 3, r.top + 1), (ui::Color{200, 0, 0}));
 }
 
 TEST_F(Win32Backend_, ChineseTextsHaveAFontWithTheirGlyphs) {

@@ -8,8 +8,11 @@
 // after windows.h
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -143,6 +146,46 @@ TEST_F(Win32Backend_, ControlsStandAtTheirDialogUnitRectanglesWithTheirTexts) {
     EXPECT_EQ(nativeRect(handle(d, 1067)), ui::Rect::fromXywh(7, 9, 100, 30));
     d.destroy();
     EXPECT_FALSE(IsWindow(handle(d)));
+}
+
+TEST_F(Win32Backend_, CommonControlsVersion6FromTheManifest) {
+    // The module that the program's own calls into the common controls reach.
+    HMODULE comctl = nullptr;
+    ASSERT_TRUE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&InitCommonControlsEx)), &comctl));
+    using GetVersion = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
+    auto get = reinterpret_cast<GetVersion>(
+        reinterpret_cast<void*>(GetProcAddress(comctl, "DllGetVersion")));
+    ASSERT_NE(get, nullptr);
+    DLLVERSIONINFO info{};
+    info.cbSize = sizeof(info);
+    ASSERT_EQ(get(&info), S_OK);
+    // Windows reports 6; Wine's version 6 build reports 5 but is loaded from
+    // the side-by-side assembly of version 6.
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(comctl, path, MAX_PATH);
+    std::wstring file(path);
+    std::transform(file.begin(), file.end(), file.begin(), ::towlower);
+    EXPECT_TRUE(info.dwMajorVersion == 6 ||
+                (file.find(L"microsoft.windows.common-controls") != std::wstring::npos &&
+                 file.find(L"_6.0.") != std::wstring::npos))
+        << info.dwMajorVersion << " " << std::string(file.begin(), file.end());
+}
+
+TEST_F(Win32Backend_, TabMovesTheFocusAlongTheTabStopsAndTheLayerFollows) {
+    Probe d(resources::kRangeDialog);
+    ASSERT_TRUE(d.createModeless());
+    SetFocus(handle(d, 1067));
+    ui::win32::processEvents();
+    ASSERT_EQ(d.focus(), &d.control(1067));
+    // The visible tab stops in order, round to the first: the template
+    // leaves OK, Cancel and 1033 hidden.
+    for (int next : {1035, 1038, 1011, 1067}) {
+        PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+        ASSERT_TRUE(waitFor([&] { return GetFocus() == handle(d, next); }, 2000)) << next;
+        EXPECT_EQ(d.focus(), &d.control(next));
+    }
 }
 
 TEST_F(Win32Backend_, ListRowsCellsAndTheUsersSelection) {

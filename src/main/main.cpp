@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 struct Options {
     std::optional<int> language;
     bool demo = false;
-    std::optional<servo_main::ConnectSpec> connect;
+    std::optional<servo_main::ConnectChoice> connect;
     std::optional<fs::path> screenshots;
 };
 
@@ -59,7 +59,7 @@ std::optional<Options> parse(int argc, char** argv) {
             o.demo = true;
         } else if (a == "--connect" && i + 1 < argc) {
             std::string error;
-            o.connect = servo_main::parseConnectSpec(argv[++i], error);
+            o.connect = servo_main::parseConnectChoice(argv[++i], error);
             if (!o.connect) {
                 std::fprintf(stderr, "servo-tool: --connect: %s\n%s", error.c_str(), kUsage);
                 return std::nullopt;
@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
         if (!start.language) start.language = app::LanguageDialog::Chinese;
         const fs::path dir = *options->screenshots;
         // The demo drive answers at the page's defaults: COM1, 115200 bit/s, station 1.
-        std::optional<servo_main::ConnectSpec> connect = options->connect;
-        if (!connect && options->demo) connect = servo_main::ConnectSpec{};
+        std::optional<servo_main::ConnectChoice> connect = options->connect;
+        if (!connect && options->demo) connect = servo_main::ConnectChoice{};
         const servo_main::ScreenshotBackend shots{
             [](int ms) { ui::qt::processEvents(ms); },
             [](const ui::Dialog& d, const fs::path& p) { return ui::qt::saveWindowPng(d, p); },
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
                 shotsOk = false;
         });
     } else if (options->connect) {
-        const servo_main::ConnectSpec connect = *options->connect;
+        const servo_main::ConnectChoice connect = *options->connect;
         backend.setModalHook([connect](ui::Dialog& d) {
             if (d.templateId() == resources::kMainDialog) servo_main::connectAtStart(d, connect);
         });

@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 
 struct Options {
     std::optional<int> language;
-    std::optional<servo_main::ConnectSpec> connect;
+    std::optional<servo_main::ConnectChoice> connect;
     std::optional<fs::path> screenshots;
 };
 
@@ -73,7 +73,7 @@ std::optional<Options> parse() {
             }
         } else if (a == L"--connect" && hasValue) {
             std::string error;
-            o.connect = servo_main::parseConnectSpec(utf8(args[++i].c_str()), error);
+            o.connect = servo_main::parseConnectChoice(utf8(args[++i].c_str()), error);
             if (!o.connect) {
                 std::fprintf(stderr, "servo-tool: --connect: %s\n%s", error.c_str(), kUsage);
                 return std::nullopt;
@@ -116,7 +116,7 @@ int main() {
     // Without a choice the language dialog asks, in Chinese.
     backend.setChineseText(start.language.value_or(app::LanguageDialog::Chinese) !=
                            app::LanguageDialog::English);
-    const std::optional<servo_main::ConnectSpec> connect = options->connect;
+    const std::optional<servo_main::ConnectChoice> connect = options->connect;
     if (options->screenshots) {
         const fs::path dir = *options->screenshots;
         const servo_main::ScreenshotBackend shots{

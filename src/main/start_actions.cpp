@@ -28,8 +28,8 @@ ui::Dialog* pageOf(ui::Dialog& window, int templateId) {
 
 }  // namespace
 
-std::optional<ConnectSpec> parseConnectSpec(std::string_view text, std::string& error) {
-    ConnectSpec spec;
+std::optional<ConnectChoice> parseConnectChoice(std::string_view text, std::string& error) {
+    ConnectChoice choice;
     const std::size_t first = text.find(':');
     const std::string_view port = text.substr(0, first);
     const auto n = port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
@@ -40,8 +40,8 @@ std::optional<ConnectSpec> parseConnectSpec(std::string_view text, std::string& 
         error = "port '" + std::string(port) + "' is not one of COM1 to COM6";
         return std::nullopt;
     }
-    spec.port = static_cast<int>(*n);
-    if (first == std::string_view::npos) return spec;
+    choice.port = static_cast<int>(*n);
+    if (first == std::string_view::npos) return choice;
     const std::string_view rest = text.substr(first + 1);
     const std::size_t second = rest.find(':');
     const std::string_view baud = rest.substr(0, second);
@@ -54,37 +54,38 @@ std::optional<ConnectSpec> parseConnectSpec(std::string_view text, std::string& 
                 "' is not one of 4800, 9600, 19200, 38400, 57600, 115200";
         return std::nullopt;
     }
-    spec.baud = static_cast<std::uint32_t>(*rate);
-    if (second == std::string_view::npos) return spec;
+    choice.baud = static_cast<std::uint32_t>(*rate);
+    if (second == std::string_view::npos) return choice;
     const std::string_view station = rest.substr(second + 1);
     const auto s = number(station);
     if (!s || *s < 1 || *s > pages::StatusPage::kStationCount) {
         error = "station '" + std::string(station) + "' is not one of 1 to 64";
         return std::nullopt;
     }
-    spec.station = static_cast<int>(*s);
-    return spec;
+    choice.station = static_cast<int>(*s);
+    return choice;
 }
 
-bool connectAtStart(ui::Dialog& mainWindow, const ConnectSpec& spec) {
+bool connectAtStart(ui::Dialog& mainWindow, const ConnectChoice& choice) {
     auto* window = dynamic_cast<app::MainWindow*>(&mainWindow);
     ui::Dialog* page = pageOf(mainWindow, resources::kStatusPage);
     if (!window || !page) return false;
     using pages::StatusPage;
     int baudIndex = 0;
     for (std::size_t i = 0; i < StatusPage::kBaudRates.size(); ++i)
-        if (StatusPage::kBaudRates[i] == spec.baud) baudIndex = static_cast<int>(i);
+        if (StatusPage::kBaudRates[i] == choice.baud) baudIndex = static_cast<int>(i);
     // The page reads its choices off these controls when Connect is pressed.
     page->userClick(StatusPage::kFirstBaudButton + baudIndex);
-    page->userClick(StatusPage::kFirstPortButton + spec.port - 1);
-    page->userSelectItem(StatusPage::kStationList, spec.station - 1);
+    page->userClick(StatusPage::kFirstPortButton + choice.port - 1);
+    page->userSelectItem(StatusPage::kStationList, choice.station - 1);
     if (window->context().link.connected.load(std::memory_order_acquire) == 0)
         page->userClick(StatusPage::kConnectButton);
     return window->context().link.connected.load(std::memory_order_acquire) != 0;
 }
 
 bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
-                     const std::optional<ConnectSpec>& connect, const ScreenshotBackend& backend) {
+                     const std::optional<ConnectChoice>& connect,
+                     const ScreenshotBackend& backend) {
     static constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
     bool ok = true;
     if (connect) {

@@ -14,7 +14,7 @@
 namespace servo_main {
 
 // --connect PORT[:BAUD[:STATION]]: one of the status page's choices.
-struct ConnectSpec {
+struct ConnectChoice {
     int port = 1;  // COM1 to COM6
     std::uint32_t baud = 115200;
     int station = 1;  // 1 to 64
@@ -22,12 +22,12 @@ struct ConnectSpec {
 
 // Parses "COM3", "com3:9600" or "COM3:9600:12"; nothing, with the cause in
 // `error`, for a port, rate or station the status page does not offer.
-std::optional<ConnectSpec> parseConnectSpec(std::string_view text, std::string& error);
+std::optional<ConnectChoice> parseConnectChoice(std::string_view text, std::string& error);
 
 // Chooses the rate, port and station on the main window's status page and
 // presses Connect, as a user would. Returns true when the link is connected
 // afterwards; a failed open has shown the page's own message.
-bool connectAtStart(ui::Dialog& mainWindow, const ConnectSpec& spec);
+bool connectAtStart(ui::Dialog& mainWindow, const ConnectChoice& choice);
 
 // The toolkit's parts of a screenshot run.
 struct ScreenshotBackend {
@@ -42,6 +42,6 @@ struct ScreenshotBackend {
 // DIR/<page><extension> (paths printed on standard output) and closes the
 // window. False when a picture could not be written or the connection failed.
 bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
-                     const std::optional<ConnectSpec>& connect, const ScreenshotBackend& backend);
+                     const std::optional<ConnectChoice>& connect, const ScreenshotBackend& backend);
 
 }  // namespace servo_main

@@ -4,23 +4,23 @@
 
 namespace {
 
-using servo_main::parseConnectSpec;
+using servo_main::parseConnectChoice;
 
-TEST(ConnectSpec, PortRateAndStationAsTheStatusPageOffersThem) {
+TEST(ConnectChoice, PortRateAndStationAsTheStatusPageOffersThem) {
     std::string error;
-    auto spec = parseConnectSpec("COM1", error);
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->port, 1);
-    EXPECT_EQ(spec->baud, 115200u);
-    EXPECT_EQ(spec->station, 1);
-    spec = parseConnectSpec("com6:4800:64", error);
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->port, 6);
-    EXPECT_EQ(spec->baud, 4800u);
-    EXPECT_EQ(spec->station, 64);
+    auto choice = parseConnectChoice("COM1", error);
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->port, 1);
+    EXPECT_EQ(choice->baud, 115200u);
+    EXPECT_EQ(choice->station, 1);
+    choice = parseConnectChoice("com6:4800:64", error);
+    ASSERT_TRUE(choice);
+    EXPECT_EQ(choice->port, 6);
+    EXPECT_EQ(choice->baud, 4800u);
+    EXPECT_EQ(choice->station, 64);
 }
 
-TEST(ConnectSpec, RefusalsNameTheirCause) {
+TEST(ConnectChoice, RefusalsNameTheirCause) {
     const struct {
         const char* text;
         const char* cause;
@@ -38,7 +38,7 @@ TEST(ConnectSpec, RefusalsNameTheirCause) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_FALSE(parseConnectSpec(c.text, error)) << c.text;
+        EXPECT_FALSE(parseConnectChoice(c.text, error)) << c.text;
         EXPECT_NE(error.find(c.cause), std::string::npos) << c.text << ": " << error;
     }
 }

@@ -85,7 +85,7 @@ bool waitFor(const std::function<bool()>& done, int ms = 5000) {
     return true;
 }
 
-class Win32Backend_ : public ::testing::Test {
+class Win32BackendTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { backend_ = new Win32Backend; }
     static void TearDownTestSuite() {
@@ -98,9 +98,9 @@ class Win32Backend_ : public ::testing::Test {
     }
     static Win32Backend* backend_;
 };
-Win32Backend* Win32Backend_::backend_ = nullptr;
+Win32Backend* Win32BackendTest::backend_ = nullptr;
 
-TEST_F(Win32Backend_, ControlsStandAtTheirDialogUnitRectanglesWithTheirTexts) {
+TEST_F(Win32BackendTest, ControlsStandAtTheirDialogUnitRectanglesWithTheirTexts) {
     Probe d(resources::kRangeDialog);
     ASSERT_TRUE(d.createModeless());
     const ui::DialogUnits u = d.units();
@@ -148,7 +148,7 @@ TEST_F(Win32Backend_, ControlsStandAtTheirDialogUnitRectanglesWithTheirTexts) {
     EXPECT_FALSE(IsWindow(handle(d)));
 }
 
-TEST_F(Win32Backend_, CommonControlsVersion6FromTheManifest) {
+TEST_F(Win32BackendTest, CommonControlsVersion6FromTheManifest) {
     // The module that the program's own calls into the common controls reach.
     HMODULE comctl = nullptr;
     ASSERT_TRUE(GetModuleHandleExW(
@@ -173,7 +173,7 @@ TEST_F(Win32Backend_, CommonControlsVersion6FromTheManifest) {
         << info.dwMajorVersion << " " << std::string(file.begin(), file.end());
 }
 
-TEST_F(Win32Backend_, TabMovesTheFocusAlongTheTabStopsAndTheLayerFollows) {
+TEST_F(Win32BackendTest, TabMovesTheFocusAlongTheTabStopsAndTheLayerFollows) {
     Probe d(resources::kRangeDialog);
     ASSERT_TRUE(d.createModeless());
     SetFocus(handle(d, 1067));
@@ -188,7 +188,7 @@ TEST_F(Win32Backend_, TabMovesTheFocusAlongTheTabStopsAndTheLayerFollows) {
     }
 }
 
-TEST_F(Win32Backend_, ListRowsCellsAndTheUsersSelection) {
+TEST_F(Win32BackendTest, ListRowsCellsAndTheUsersSelection) {
     Probe d(resources::kStatusPage);
     ASSERT_TRUE(d.createModeless());
     HWND list = handle(d, 1068);
@@ -222,7 +222,7 @@ TEST_F(Win32Backend_, ListRowsCellsAndTheUsersSelection) {
     EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
-TEST_F(Win32Backend_, ComboSelectionBothWays) {
+TEST_F(Win32BackendTest, ComboSelectionBothWays) {
     Probe d(resources::kStatusPage);
     ASSERT_TRUE(d.createModeless());
     HWND combo = handle(d, 1037);
@@ -242,7 +242,7 @@ TEST_F(Win32Backend_, ComboSelectionBothWays) {
     EXPECT_LT(field.bottom, 40);
 }
 
-TEST_F(Win32Backend_, RadioGroupsAndCheckBoxesFollowTheLayer) {
+TEST_F(Win32BackendTest, RadioGroupsAndCheckBoxesFollowTheLayer) {
     Probe d(resources::kStatusPage);
     ASSERT_TRUE(d.createModeless());
     const auto checked = [&](int id) {
@@ -278,7 +278,7 @@ TEST_F(Win32Backend_, RadioGroupsAndCheckBoxesFollowTheLayer) {
     EXPECT_EQ(SendMessageW(handle(scope, 1012), BM_GETCHECK, 0, 0), BST_CHECKED);
 }
 
-TEST_F(Win32Backend_, TabControlItemsSelectionAndItemRectangles) {
+TEST_F(Win32BackendTest, TabControlItemsSelectionAndItemRectangles) {
     Probe d(resources::kMainDialog);
     ASSERT_TRUE(d.createModeless());
     HWND tabs = handle(d, 1064);
@@ -295,7 +295,7 @@ TEST_F(Win32Backend_, TabControlItemsSelectionAndItemRectangles) {
     EXPECT_EQ(d.selections, std::vector<int>{1064});
 }
 
-TEST_F(Win32Backend_, SystemMenuEntriesReachTheHandler) {
+TEST_F(Win32BackendTest, SystemMenuEntriesReachTheHandler) {
     Probe d(resources::kMainDialog);
     ASSERT_TRUE(d.createModeless());
     d.appendSystemMenuItem(0, u"");
@@ -308,7 +308,7 @@ TEST_F(Win32Backend_, SystemMenuEntriesReachTheHandler) {
     EXPECT_EQ(d.systemCommands, std::vector<int>{16});
 }
 
-TEST_F(Win32Backend_, WindowTimersFire) {
+TEST_F(Win32BackendTest, WindowTimersFire) {
     Probe d(resources::kAboutDialog);
     ASSERT_TRUE(d.createModeless());
     d.setTimer(7, 20);
@@ -317,7 +317,7 @@ TEST_F(Win32Backend_, WindowTimersFire) {
     EXPECT_EQ(d.timers, std::vector<int>(d.timers.size(), 7));
 }
 
-TEST_F(Win32Backend_, PostedTasksRunOnTheUserInterfaceThreadInOrder) {
+TEST_F(Win32BackendTest, PostedTasksRunOnTheUserInterfaceThreadInOrder) {
     const std::thread::id ui = std::this_thread::get_id();
     std::vector<int> order;
     std::vector<std::thread::id> threads;
@@ -362,7 +362,7 @@ std::u16string staticTexts(HWND window) {
     return all;
 }
 
-TEST_F(Win32Backend_, MessageBoxAnsweredThroughTheHook) {
+TEST_F(Win32BackendTest, MessageBoxAnsweredThroughTheHook) {
     std::vector<std::u16string> seen;
     backend_->setSystemDialogHook([&](void* window) {
         HWND box = static_cast<HWND>(window);
@@ -377,7 +377,7 @@ TEST_F(Win32Backend_, MessageBoxAnsweredThroughTheHook) {
     EXPECT_NE(seen[0].find(u"Initialize the serial port failed!"), std::u16string::npos);
 }
 
-TEST_F(Win32Backend_, FileDialogsAnsweredThroughTheHookWithTheOverwritePrompt) {
+TEST_F(Win32BackendTest, FileDialogsAnsweredThroughTheHookWithTheOverwritePrompt) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     const std::filesystem::path dir =
@@ -420,7 +420,7 @@ TEST_F(Win32Backend_, FileDialogsAnsweredThroughTheHookWithTheOverwritePrompt) {
     std::filesystem::remove_all(dir);
 }
 
-TEST_F(Win32Backend_, EnterAndEscapeInAModalDialogGoThroughTheLayer) {
+TEST_F(Win32BackendTest, EnterAndEscapeInAModalDialogGoThroughTheLayer) {
     // Escape on the focused edit is Cancel; Enter is the default button (OK).
     for (const auto& [key, result] :
          {std::pair{VK_ESCAPE, ui::kIdCancel}, {VK_RETURN, ui::kIdOk}}) {
@@ -433,7 +433,7 @@ TEST_F(Win32Backend_, EnterAndEscapeInAModalDialogGoThroughTheLayer) {
     }
 }
 
-TEST_F(Win32Backend_, GdiDrawingContext) {
+TEST_F(Win32BackendTest, GdiDrawingContext) {
     constexpr ui::Color kBlue{0, 0, 255};
     constexpr ui::Color kWhite{255, 255, 255};
     auto dc = ui::createMemoryContext({40, 20});
@@ -485,7 +485,7 @@ TEST_F(Win32Backend_, GdiDrawingContext) {
     EXPECT_EQ(again->at(r.left + 3, r.top + 1), (ui::Color{200, 0, 0}));
 }
 
-TEST_F(Win32Backend_, ChineseTextsHaveAFontWithTheirGlyphs) {
+TEST_F(Win32BackendTest, ChineseTextsHaveAFontWithTheirGlyphs) {
     backend_->setChineseText(true);
     const std::u16string face = backend_->dialogFontFace();
     ASSERT_FALSE(face.empty());
@@ -503,7 +503,7 @@ TEST_F(Win32Backend_, ChineseTextsHaveAFontWithTheirGlyphs) {
     for (int i = 0; i < n; ++i) EXPECT_NE(glyphs[i], 0xFFFF) << "character " << i;
 }
 
-TEST_F(Win32Backend_, ScreenshotsAreWrittenAndReadBack) {
+TEST_F(Win32BackendTest, ScreenshotsAreWrittenAndReadBack) {
     Probe d(resources::kAboutDialog);
     ASSERT_TRUE(d.createModeless());
     const std::optional<ui::win32::Image> shot = ui::win32::grabWindow(d);

@@ -286,10 +286,13 @@ Win32Backend::Win32Backend() : impl_(std::make_unique<Impl>()) {
     ReleaseDC(nullptr, screen);
     d.shared.icon = static_cast<HICON>(LoadImageW(
         d.shared.instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    d.shared.smallIcon = static_cast<HICON>(LoadImageW(
+        d.shared.instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
     if (!d.shared.icon) {
         d.shared.icon = makeProgramIcon();
         d.shared.ownIcon = true;
     }
+    if (!d.shared.smallIcon) d.shared.smallIcon = d.shared.icon;
 
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
@@ -298,6 +301,7 @@ Win32Backend::Win32Backend() : impl_(std::make_unique<Impl>()) {
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.hIcon = d.shared.icon;
+    wc.hIconSm = d.shared.smallIcon;
     wc.lpszClassName = kDialogClass;
     RegisterClassExW(&wc);
     WNDCLASSEXW pc{};

@@ -511,7 +511,8 @@ void Win32View::windowChanged(WindowChange change) {
             break;
         case WindowChange::Icon:
             SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(shared_.icon));
-            SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(shared_.icon));
+            SendMessageW(hwnd_, WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(shared_.smallIcon));
             break;
         case WindowChange::SystemMenu:
             applySystemMenu();

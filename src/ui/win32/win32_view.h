@@ -18,8 +18,9 @@ struct ViewShared {
     HINSTANCE instance = nullptr;
     HFONT dialogFont = nullptr;  // controls and dialogs
     HFONT drawFont = nullptr;    // text drawn through drawing contexts
-    HICON icon = nullptr;
-    bool ownIcon = false;  // made in memory: destroyed with the backend
+    HICON icon = nullptr;        // 32 x 32
+    HICON smallIcon = nullptr;   // 16 x 16, for the caption and the task bar
+    bool ownIcon = false;        // made in memory: destroyed with the backend
     int dpi = 96;
     DialogUnits units;  // of dialogFont, at 96 DPI
     std::unordered_map<HWND, std::pair<Win32View*, const Control*>> owners;

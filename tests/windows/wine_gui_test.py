@@ -100,6 +100,21 @@ def screenshots_connected(r, sim, lang):
         # The status picture is not blank: the list and the group frames.
         _, _, rows = read_png(os.path.join(out, "status.png"))
         expect(len({px for row in rows[::7] for px in row[::7]}) > 8, "status.png is nearly blank")
+        TAB_STRIPS[lang] = [row[0:300] for row in rows[0:25]]
+
+
+# The tab titles of each language's status picture, to tell the languages apart.
+TAB_STRIPS = {}
+
+
+def languages_differ(_r, _sim):
+    """The Chinese run shows other texts than the English one: its tab titles
+    are drawn in glyphs of their own (the CJK font's), with ink in them."""
+    expect("en" in TAB_STRIPS and "zh" in TAB_STRIPS, "a language run failed before")
+    en, zh = TAB_STRIPS["en"], TAB_STRIPS["zh"]
+    differing = sum(1 for a, b in zip(en, zh) for p, q in zip(a, b) if p != q)
+    ink = sum(1 for row in zh for px in row if sum(px) < 300)
+    expect(differing > 300 and ink > 150, f"{differing} pixels differ, {ink} dark in Chinese")
 
 
 def connect_failure(r, _sim):
@@ -140,6 +155,7 @@ def main():
     try:
         r.case("English pages, connected", screenshots_connected, sim, "en")
         r.case("Chinese pages, connected", screenshots_connected, sim, "zh")
+        r.case("the Chinese tab titles are not the English ones", languages_differ, sim)
         r.case("a port that cannot open", connect_failure, sim)
         r.case("usage errors", usage_errors, sim)
     finally:

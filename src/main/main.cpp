@@ -1,6 +1,6 @@
 // servo-tool: the desktop program on the Qt backend.
 //
-//   servo-tool [--lang zh|en] [--demo] [--screenshots DIR]
+//   servo-tool [--lang zh|en] [--demo] [--connect PORT[:BAUD[:STATION]]] [--screenshots DIR]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +14,7 @@
 #include "app/start.h"
 #include "main/demo_drive.h"
 #include "main/page_set.h"
-#include "pages/scope/scope_page.h"
-#include "pages/status/status_page.h"
+#include "main/start_actions.h"
 #include "platform/program_dir.h"
 #include "resources/resources.h"
 #include "ui/qt/qt_backend.h"
@@ -27,16 +26,27 @@ namespace fs = std::filesystem;
 struct Options {
     std::optional<int> language;
     bool demo = false;
+    std::optional<servo_main::ConnectChoice> connect;
     std::optional<fs::path> screenshots;
 };
 
 constexpr const char* kUsage =
-    "usage: servo-tool [--lang zh|en] [--demo] [--screenshots DIR]\n"
+    "usage: servo-tool [--lang zh|en] [--demo] [--connect PORT[:BAUD[:STATION]]]\n"
+    "                  [--screenshots DIR]\n"
     "  --lang zh|en        take this language instead of asking\n"
     "  --demo              start the simulated drive (servo-sim) on COM1\n"
-    "  --screenshots DIR   save each page as DIR/<page>.png, then exit; message boxes\n"
-    "                      are answered OK and printed to standard error, and an\n"
-    "                      error among them makes the exit status 1\n";
+    "  --connect PORT[:BAUD[:STATION]]
+"
+    "                      connect at start as the Connect button does (COM1 to COM6,
+"
+    "                      4800 to 115200 bit/s, default 115200; station 1 to 64, default 1)
+"
+    "  --screenshots DIR   save each page as DIR/<page>.png, then exit; message boxes
+"
+    "                      are answered OK and printed to standard error, and an
+"
+    "                      error among them makes the exit status 1
+";
 
 // Parses the command line; nothing on a usage error (reported).
 std::optional<Options> parse(int argc, char** argv) {
@@ -55,6 +65,13 @@ std::optional<Options> parse(int argc, char** argv) {
             }
         } else if (a == "--demo") {
             o.demo = true;
+        } else if (a == "--connect" && i + 1 < argc) {
+            std::string error;
+            o.connect = servo_main::parseConnectChoice(argv[++i], error);
+            if (!o.connect) {
+                std::fprintf(stderr, "servo-tool: --connect: %s\n%s", error.c_str(), kUsage);
+                return std::nullopt;
+            }
         } else if (a == "--screenshots" && i + 1 < argc) {
             o.screenshots = fs::absolute(argv[++i]);
         } else if (a == "--help" || a == "-h") {
@@ -66,46 +83,6 @@ std::optional<Options> parse(int argc, char** argv) {
         }
     }
     return o;
-}
-
-constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
-
-// Inside the main window's modal loop: with the demo drive, connect to it as
-// a user would (COM1, 115200 bit/s, station 1 are the page's defaults); then
-// each tab in turn, given time for its timer and the poll thread, saved as a
-// PNG; then the window is closed.
-void takeScreenshots(ui::Dialog& window, const fs::path& dir, bool connect, bool& ok) {
-    if (connect) {
-        for (ui::Dialog* page : window.children()) {
-            if (page->templateId() == resources::kStatusPage)
-                page->userClick(pages::StatusPage::kConnectButton);
-        }
-        ui::qt::processEvents(1000);
-        // The scope records the first three quantities every 10 ms.
-        for (ui::Dialog* page : window.children()) {
-            if (page->templateId() != resources::kScopePage) continue;
-            for (int k = 0; k < pages::ScopePage::kChannels; ++k) {
-                const auto i = static_cast<std::size_t>(k);
-                page->userSelectItem(pages::ScopePage::kQuantity[i], k);
-                page->userClick(pages::ScopePage::kOnOff[i]);
-            }
-            page->userSelectItem(pages::ScopePage::kPeriod, 1);
-        }
-    }
-    const int tabs = window.control(app::MainWindow::kTabControl).itemCount();
-    for (int i = 0; i < tabs && i < 3; ++i) {
-        window.userClickTab(app::MainWindow::kTabControl, i);
-        ui::qt::processEvents(connect && i == 2 ? 2500 : 400);
-        const fs::path png = dir / (std::string(kPageNames[i]) + ".png");
-        if (ui::qt::saveWindowPng(window, png)) {
-            std::printf("%s\n", png.string().c_str());
-        } else {
-            std::fprintf(stderr, "servo-tool: cannot write %s\n", png.string().c_str());
-            ok = false;
-        }
-    }
-    std::fflush(stdout);
-    window.userClose();
 }
 
 }  // namespace
@@ -139,9 +116,22 @@ int main(int argc, char** argv) {
         // Nobody can click: message boxes go to standard error.
         ui::setUnattended(true);
         const fs::path dir = *options->screenshots;
-        const bool connect = options->demo;
-        backend.setModalHook([dir, connect, &shotsOk](ui::Dialog& d) {
-            if (d.templateId() == resources::kMainDialog) takeScreenshots(d, dir, connect, shotsOk);
+        // The demo drive answers at the page's defaults: COM1, 115200 bit/s, station 1.
+        std::optional<servo_main::ConnectChoice> connect = options->connect;
+        if (!connect && options->demo) connect = servo_main::ConnectChoice{};
+        const servo_main::ScreenshotBackend shots{
+            [](int ms) { ui::qt::processEvents(ms); },
+            [](const ui::Dialog& d, const fs::path& p) { return ui::qt::saveWindowPng(d, p); },
+            ".png"};
+        backend.setModalHook([dir, connect, shots, &shotsOk](ui::Dialog& d) {
+            if (d.templateId() == resources::kMainDialog &&
+                !servo_main::takeScreenshots(d, dir, connect, shots))
+                shotsOk = false;
+        });
+    } else if (options->connect) {
+        const servo_main::ConnectChoice connect = *options->connect;
+        backend.setModalHook([connect](ui::Dialog& d) {
+            if (d.templateId() == resources::kMainDialog) servo_main::connectAtStart(d, connect);
         });
     }
     const int result = app::runApplication(start, servo_main::makePages);

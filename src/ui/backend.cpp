@@ -128,6 +128,10 @@ void setApplicationTitle(std::u16string_view title) {
     g_title = title;
 }
 
+DialogUnits Backend::dialogUnits(const resources::DialogTemplate& t) const {
+    return DialogUnits::forFont(t.fontPoints);
+}
+
 DialogUnits DialogUnits::forFont(int points) {
     DialogUnits u;
     u.baseY = (points * 96 + 36) / 72;

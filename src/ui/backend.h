@@ -13,6 +13,7 @@
 namespace ui {
 
 class Dialog;
+struct DialogUnits;
 
 enum class MessageIcon { None, Error, Exclamation };
 
@@ -83,6 +84,9 @@ class Backend {
     virtual std::unique_ptr<DrawContext> createMemoryContext(Size size) = 0;
     // The screen area that modal dialogs are centred in when they have no owner.
     virtual Rect workArea() const { return {0, 0, 1920, 1080}; }
+    // Dialog units of the template's font as this toolkit draws it; the
+    // default is the nominal font of DialogUnits::forFont.
+    virtual DialogUnits dialogUnits(const resources::DialogTemplate& t) const;
 };
 
 // Installs the backend and makes the calling thread the user interface thread;

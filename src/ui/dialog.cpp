@@ -33,6 +33,8 @@ Dialog::~Dialog() {
 }
 
 DialogUnits Dialog::units() const {
+    if (template_)
+        if (const Backend* b = currentBackend()) return b->dialogUnits(*template_);
     return DialogUnits::forFont(template_ ? template_->fontPoints : 9);
 }
 

@@ -124,6 +124,10 @@ TEST(ServoTool, UnknownOptionsAreUsageErrors) {
     EXPECT_EQ(runTool("--lang fr").exitCode, 2);
     EXPECT_EQ(runTool("--screenshots").exitCode, 2);
     EXPECT_EQ(runTool("--bogus").exitCode, 2);
+    // --connect takes only what the status page offers.
+    EXPECT_EQ(runTool("--connect COM7").exitCode, 2);
+    EXPECT_EQ(runTool("--connect COM1:1200").exitCode, 2);
+    EXPECT_EQ(runTool("--connect COM1:9600:65").exitCode, 2);
 }
 
 }  // namespace

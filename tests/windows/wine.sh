@@ -7,7 +7,8 @@
 #   wine.sh start PREFIX            init, then a persistent wineserver with Wine's
 #                                   services running (a cold start costs seconds)
 #   wine.sh stop  PREFIX            end the wineserver and every process of the prefix
-#   wine.sh run   PREFIX EXE ARG... run a Windows program (the CMake emulator)
+#   wine.sh run   PREFIX EXE ARG... run a Windows program (the CMake emulator);
+#                                   with SERVO_WINE_DISPLAY its windows go there
 #
 # Output of the background processes goes to /dev/null: a process that keeps
 # a test's output pipe open would make CTest wait for it.
@@ -24,9 +25,14 @@ esac
 export WINEPREFIX="$prefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-# No Mono or Gecko installers: the tests run console programs only.
+# No Mono or Gecko installers: the tests run console and Win32 programs only.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# Windows get an X display only where a test gives one (SERVO_WINE_DISPLAY, a
+# virtual one from with_xvfb.sh), never the desktop of whoever runs the tests.
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${SERVO_WINE_DISPLAY:-}" ]; then
+  export DISPLAY="$SERVO_WINE_DISPLAY"
+fi
 # Wine takes the ANSI code page from the Linux locale: C.UTF-8 gives 1252 (a
 # Western system); SERVO_WINE_LANG=zh_CN gives 936 (a Chinese system) from a
 # locale that init compiles into the prefix.
@@ -44,7 +50,7 @@ need_wine() {
 }
 
 # What init sets up; a prefix made by an older wine.sh is set up again.
-layout="servo-wine-prefix 1: COM1, COM5, zh_CN locale"
+layout="servo-wine-prefix 2: COM1, COM5, zh_CN locale, unmanaged windows"
 
 # Ports are read by Wine's mount manager when the wineserver starts, so the
 # mapping is made once, here, before any persistent server.
@@ -62,6 +68,10 @@ init() {
       # COM5 stands for a port whose device has gone (an unplugged adapter),
       # whatever serial devices the machine has.
       wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /t REG_SZ /d "$prefix/absent-com5" /f \
+        </dev/null >/dev/null 2>&1
+      # Windows unmanaged by any X window manager: on a bare virtual display
+      # Wine would otherwise wait for one each time a window is hidden.
+      wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
         </dev/null >/dev/null 2>&1
       mkdir -p "$prefix/locale"
       localedef -i zh_CN -f UTF-8 "$prefix/locale/zh_CN.UTF-8"

@@ -1,0 +1,125 @@
+#include "main/start_actions.h"
+
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "pages/scope/scope_page.h"
+#include "pages/status/status_page.h"
+#include "resources/resources.h"
+
+namespace servo_main {
+namespace {
+
+std::optional<long> number(std::string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+ui::Dialog* pageOf(ui::Dialog& window, int templateId) {
+    for (ui::Dialog* page : window.children())
+        if (page->templateId() == templateId) return page;
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<ConnectChoice> parseConnectChoice(std::string_view text, std::string& error) {
+    ConnectChoice choice;
+    const std::size_t first = text.find(':');
+    const std::string_view port = text.substr(0, first);
+    const auto n = port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
+                           (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm')
+                       ? number(port.substr(3))
+                       : std::nullopt;
+    if (!n || *n < 1 || *n > pages::StatusPage::kPortCount) {
+        error = "port '" + std::string(port) + "' is not one of COM1 to COM6";
+        return std::nullopt;
+    }
+    choice.port = static_cast<int>(*n);
+    if (first == std::string_view::npos) return choice;
+    const std::string_view rest = text.substr(first + 1);
+    const std::size_t second = rest.find(':');
+    const std::string_view baud = rest.substr(0, second);
+    const auto rate = number(baud);
+    bool offered = false;
+    for (std::uint32_t b : pages::StatusPage::kBaudRates)
+        offered = offered || (rate && *rate == static_cast<long>(b));
+    if (!offered) {
+        error = "baud rate '" + std::string(baud) +
+                "' is not one of 4800, 9600, 19200, 38400, 57600, 115200";
+        return std::nullopt;
+    }
+    choice.baud = static_cast<std::uint32_t>(*rate);
+    if (second == std::string_view::npos) return choice;
+    const std::string_view station = rest.substr(second + 1);
+    const auto s = number(station);
+    if (!s || *s < 1 || *s > pages::StatusPage::kStationCount) {
+        error = "station '" + std::string(station) + "' is not one of 1 to 64";
+        return std::nullopt;
+    }
+    choice.station = static_cast<int>(*s);
+    return choice;
+}
+
+bool connectAtStart(ui::Dialog& mainWindow, const ConnectChoice& choice) {
+    auto* window = dynamic_cast<app::MainWindow*>(&mainWindow);
+    ui::Dialog* page = pageOf(mainWindow, resources::kStatusPage);
+    if (!window || !page) return false;
+    using pages::StatusPage;
+    int baudIndex = 0;
+    for (std::size_t i = 0; i < StatusPage::kBaudRates.size(); ++i)
+        if (StatusPage::kBaudRates[i] == choice.baud) baudIndex = static_cast<int>(i);
+    // The page reads its choices off these controls when Connect is pressed.
+    page->userClick(StatusPage::kFirstBaudButton + baudIndex);
+    page->userClick(StatusPage::kFirstPortButton + choice.port - 1);
+    page->userSelectItem(StatusPage::kStationList, choice.station - 1);
+    if (window->context().link.connected.load(std::memory_order_acquire) == 0)
+        page->userClick(StatusPage::kConnectButton);
+    return window->context().link.connected.load(std::memory_order_acquire) != 0;
+}
+
+bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
+                     const std::optional<ConnectChoice>& connect,
+                     const ScreenshotBackend& backend) {
+    static constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
+    bool ok = true;
+    if (connect) {
+        if (!connectAtStart(mainWindow, *connect)) {
+            std::fprintf(stderr, "servo-tool: --connect: COM%d did not connect\n", connect->port);
+            ok = false;
+        }
+        backend.processEvents(1000);
+        // The scope records the first three quantities every 10 ms.
+        if (ui::Dialog* scope = pageOf(mainWindow, resources::kScopePage)) {
+            using pages::ScopePage;
+            for (int k = 0; k < ScopePage::kChannels; ++k) {
+                const auto i = static_cast<std::size_t>(k);
+                scope->userSelectItem(ScopePage::kQuantity[i], k);
+                scope->userClick(ScopePage::kOnOff[i]);
+            }
+            scope->userSelectItem(ScopePage::kPeriod, 1);
+        }
+    }
+    const int tabs = mainWindow.control(app::MainWindow::kTabControl).itemCount();
+    for (int i = 0; i < tabs && i < 3; ++i) {
+        mainWindow.userClickTab(app::MainWindow::kTabControl, i);
+        backend.processEvents(connect && i == 2 ? 2500 : 400);
+        const std::filesystem::path file = dir / (std::string(kPageNames[i]) + backend.extension);
+        if (backend.saveWindow(mainWindow, file)) {
+            std::printf("%s\n", file.string().c_str());
+        } else {
+            std::fprintf(stderr, "servo-tool: cannot write %s\n", file.string().c_str());
+            ok = false;
+        }
+    }
+    std::fflush(stdout);
+    mainWindow.userClose();
+    return ok;
+}
+
+}  // namespace servo_main

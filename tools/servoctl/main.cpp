@@ -7,6 +7,7 @@
 #include "offline.h"
 #include "output.h"
 #include "platform/socket_layer.h"
+#include "ports.h"
 #include "resources/resources.h"
 
 int main(int argc, char** argv) {
@@ -47,6 +48,10 @@ int main(int argc, char** argv) {
     auto* iniCmd = app.add_subcommand("ini", "Check and print a settings file");
     iniCmd->add_option("FILE", file, "Settings file")->required();
 
+    std::string portsRoot;
+    auto* portsCmd = app.add_subcommand("ports", "List the serial ports of this machine");
+    portsCmd->add_option("--root", portsRoot, "Read dev/ and sys/ under this folder (Linux)");
+
     std::vector<long long> values;
     struct Raw {
         const char* name;
@@ -86,6 +91,7 @@ int main(int argc, char** argv) {
     if (*defsCmd) return runDefs(file, asJson);
     if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
     if (*iniCmd) return runIni(file, asJson);
+    if (*portsCmd) return runPorts(asJson, portsRoot);
     for (const auto& [cmd, command] : rawCmds) {
         if (!*cmd) continue;
         if (link.port.empty()) {

@@ -257,3 +257,39 @@ TEST_F(Servoctl, PortThatCannotBeOpenedNamesTheDevice) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Servoctl, PortsListsTheAdaptersOfATreeWithTheirComNames) {
+    // One FTDI adapter as udev and sysfs show it.
+    const fs::path usb = dir / "sys/devices/usb1/1-2";
+    fs::create_directories(usb / "1-2:1.0/ttyUSB0/tty/ttyUSB0");
+    std::ofstream(usb / "idVendor") << "0403\n";
+    std::ofstream(usb / "idProduct") << "6001\n";
+    std::ofstream(usb / "product") << "FT232R USB UART\n";
+    fs::create_symlink("../..", usb / "1-2:1.0/ttyUSB0/tty/ttyUSB0/device");
+    fs::create_directories(dir / "sys/class/tty");
+    fs::create_symlink("../../devices/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0",
+                       dir / "sys/class/tty/ttyUSB0");
+    fs::create_directories(dir / "dev/serial/by-id");
+    std::ofstream(dir / "dev/ttyUSB0").put('\n');
+    fs::create_symlink("../../ttyUSB0", dir / "dev/serial/by-id/usb-FTDI-A1");
+
+    const CommandResult r = run("ports --json --root " + dir.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json list = json::parse(r.out);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]["device"], "/dev/ttyUSB0");
+    EXPECT_EQ(list[0]["stable_name"], "/dev/serial/by-id/usb-FTDI-A1");
+    EXPECT_EQ(list[0]["description"], "FT232R USB UART (0403:6001)");
+
+    const CommandResult text = run("ports --root " + dir.string());
+    EXPECT_EQ(text.out,
+              "/dev/ttyUSB0  FT232R USB UART (0403:6001)  /dev/serial/by-id/usb-FTDI-A1\n");
+
+    const CommandResult none = run("ports --json --root " + (dir / "empty").string());
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(json::parse(none.out).size(), 0u);
+}
+
+}  // namespace

@@ -263,6 +263,17 @@ def offline_checks_match_linux(r, _):
     expect(code == 2 and "--port" in err, err)
 
 
+def port_list(r, _):
+    """The registry's port list names the ports the prefix maps, in number order."""
+    out, _ = expect_status(r.run("servoctl.exe", "ports", "--json"), 0)
+    devices = [p["device"] for p in json.loads(out)]
+    expect("COM1" in devices and "COM5" in devices, devices)
+    numbers = [int(d[3:]) for d in devices if d.upper().startswith("COM")]
+    expect(numbers == sorted(numbers), devices)
+    com1 = next(p for p in json.loads(out) if p["device"] == "COM1")
+    expect(com1["com"] == ["COM1"], com1)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wine", required=True)
@@ -274,6 +285,7 @@ def main():
     native_sim = os.path.join(r.native_bin, "servo-sim")
 
     r.case("offline checks match Linux", offline_checks_match_linux, None)
+    r.case("port list", port_list, None)
     sim = Sim(native_sim, os.path.join(r.prefix, "com1"))
     try:
         for name, function in (("probe", probe), ("registers", registers), ("coils", coils),

@@ -9,6 +9,7 @@
 #include "offline.h"
 #include "output.h"
 #include "platform/socket_layer.h"
+#include "ports.h"
 #include "resources/resources.h"
 
 int main(int argc, char** argv) {
@@ -53,6 +54,10 @@ int main(int argc, char** argv) {
                        "Language file whose parameter table types and names the values");
     auto* iniCmd = app.add_subcommand("ini", "Check and print a settings file");
     iniCmd->add_option("FILE", file, "Settings file")->required();
+
+    std::string portsRoot;
+    auto* portsCmd = app.add_subcommand("ports", "List the serial ports of this machine");
+    portsCmd->add_option("--root", portsRoot, "Read dev/ and sys/ under this folder (Linux)");
 
     std::vector<long long> values;
     struct Raw {
@@ -146,6 +151,7 @@ int main(int argc, char** argv) {
     if (*defsCmd) return runDefs(file, asJson);
     if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
     if (*iniCmd) return runIni(file, asJson);
+    if (*portsCmd) return runPorts(asJson, portsRoot);
     link.json = asJson;
     for (const auto& [cmd, command] : driveCmds) {
         if (!*cmd) continue;

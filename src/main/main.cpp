@@ -35,18 +35,12 @@ constexpr const char* kUsage =
     "                  [--screenshots DIR]\n"
     "  --lang zh|en        take this language instead of asking\n"
     "  --demo              start the simulated drive (servo-sim) on COM1\n"
-    "  --connect PORT[:BAUD[:STATION]]
-"
-    "                      connect at start as the Connect button does (COM1 to COM6,
-"
-    "                      4800 to 115200 bit/s, default 115200; station 1 to 64, default 1)
-"
-    "  --screenshots DIR   save each page as DIR/<page>.png, then exit; message boxes
-"
-    "                      are answered OK and printed to standard error, and an
-"
-    "                      error among them makes the exit status 1
-";
+    "  --connect PORT[:BAUD[:STATION]]\n"
+    "                      connect at start as the Connect button does (COM1 to COM6,\n"
+    "                      4800 to 115200 bit/s, default 115200; station 1 to 64, default 1)\n"
+    "  --screenshots DIR   save each page as DIR/<page>.png, then exit; message boxes\n"
+    "                      are answered OK and printed to standard error, and an\n"
+    "                      error among them makes the exit status 1\n";
 
 // Parses the command line; nothing on a usage error (reported).
 std::optional<Options> parse(int argc, char** argv) {

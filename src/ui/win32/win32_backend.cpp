@@ -30,16 +30,6 @@ const wchar_t* wide(const std::u16string& s) {
     return reinterpret_cast<const wchar_t*>(s.c_str());
 }
 
-std::string utf8(std::u16string_view s) {
-    if (s.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(s.data()),
-                                      static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(s.data()),
-                        static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 Win32View* viewOf(const Dialog& dialog) {
     return dynamic_cast<Win32View*>(dialog.view());
 }

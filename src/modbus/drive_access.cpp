@@ -82,13 +82,36 @@ DriveLink DriveAccess::currentLink() const {
     return unpackLink(link_.load(std::memory_order_relaxed));
 }
 
+namespace {
+
+// A disabled link: nothing was sent.
+std::uint8_t noLink(RunReport* report, const DriveLink& link, std::uint16_t startAddress,
+                    bool write) {
+    if (report != nullptr) {
+        *report = RunReport{};
+        report->result = kChannelUnavailable;
+        report->outcome = Outcome::channelUnavailable;
+        report->station = link.station;
+        report->failedAddress = startAddress;
+        report->write = write;
+    }
+    return kAccessNoLink;
+}
+
+}  // namespace
+
+// The calls without a timing take the channel's at the start of the run, as
+// the master's own overloads do.
 std::uint8_t DriveAccess::readBits(std::uint16_t startAddress, std::uint8_t* destination,
-                                   std::uint32_t count, std::uint8_t table) {
+                                   std::uint32_t count, std::uint8_t table,
+                                   const RequestTiming* timing, RunReport* report) {
     const DriveLink link = currentLink();
-    if (!link.enabled) return kAccessNoLink;
+    if (!link.enabled) return noLink(report, link, startAddress, false);
     std::vector<std::uint8_t> work(count / 8 + 1, 0);
-    const std::uint8_t r = master_.readItems(link.channel, link.station, startAddress, work.data(),
-                                             count, makeSelector(kKindBits, table, link.frameType));
+    const RequestTiming t = timing != nullptr ? *timing : master_.channelTiming(link.channel);
+    const std::uint8_t r =
+        master_.readItems(link.channel, link.station, startAddress, work.data(), count,
+                          makeSelector(kKindBits, table, link.frameType), t, report);
     if (r == kSuccess) {
         for (std::uint32_t i = 0; i < count; ++i)
             destination[i] = static_cast<std::uint8_t>((work[i / 8] >> (i % 8)) & 1);
@@ -96,46 +119,90 @@ std::uint8_t DriveAccess::readBits(std::uint16_t startAddress, std::uint8_t* des
     return accessCode(r);
 }
 
-std::uint8_t DriveAccess::readInputs(std::uint16_t startAddress, std::uint8_t* destination,
-                                     std::uint32_t count) {
-    return readBits(startAddress, destination, count, kTableInput);
-}
-
-std::uint8_t DriveAccess::readCoils(std::uint16_t startAddress, std::uint8_t* destination,
-                                    std::uint32_t count) {
-    return readBits(startAddress, destination, count, kTableOutput);
-}
-
-std::uint8_t DriveAccess::writeCoils(std::uint16_t startAddress, const std::uint8_t* source,
-                                     std::uint32_t count) {
+std::uint8_t DriveAccess::writeBits(std::uint16_t startAddress, const std::uint8_t* source,
+                                    std::uint32_t count, const RequestTiming* timing,
+                                    RunReport* report) {
     const DriveLink link = currentLink();
-    if (!link.enabled) return kAccessNoLink;
+    if (!link.enabled) return noLink(report, link, startAddress, true);
     std::vector<std::uint8_t> work(count / 8 + 1, 0);
     for (std::uint32_t i = 0; i < count; ++i) {
         if ((source[i] & 1) != 0)
             work[i / 8] = static_cast<std::uint8_t>(work[i / 8] | (1u << (i % 8)));
     }
-    return accessCode(master_.writeItems(link.channel, link.station, startAddress, work.data(),
-                                         count,
-                                         makeSelector(kKindBits, kTableOutput, link.frameType)));
+    const RequestTiming t = timing != nullptr ? *timing : master_.channelTiming(link.channel);
+    return accessCode(
+        master_.writeItems(link.channel, link.station, startAddress, work.data(), count,
+                           makeSelector(kKindBits, kTableOutput, link.frameType), t, report));
+}
+
+std::uint8_t DriveAccess::registers(bool write, std::uint16_t startAddress,
+                                    std::uint8_t* destination, const std::uint8_t* source,
+                                    std::uint32_t byteCount, const RequestTiming* timing,
+                                    RunReport* report) {
+    const DriveLink link = currentLink();
+    if (!link.enabled) return noLink(report, link, startAddress, write);
+    const RequestTiming t = timing != nullptr ? *timing : master_.channelTiming(link.channel);
+    const std::uint32_t selector = makeSelector(kKindRegisters, kTableOutput, link.frameType);
+    if (write)
+        return accessCode(master_.writeItems(link.channel, link.station, startAddress, source,
+                                             byteCount, selector, t, report));
+    return accessCode(master_.readItems(link.channel, link.station, startAddress, destination,
+                                        byteCount, selector, t, report));
+}
+
+std::uint8_t DriveAccess::readInputs(std::uint16_t startAddress, std::uint8_t* destination,
+                                     std::uint32_t count) {
+    return readBits(startAddress, destination, count, kTableInput, nullptr, nullptr);
+}
+
+std::uint8_t DriveAccess::readCoils(std::uint16_t startAddress, std::uint8_t* destination,
+                                    std::uint32_t count) {
+    return readBits(startAddress, destination, count, kTableOutput, nullptr, nullptr);
+}
+
+std::uint8_t DriveAccess::writeCoils(std::uint16_t startAddress, const std::uint8_t* source,
+                                     std::uint32_t count) {
+    return writeBits(startAddress, source, count, nullptr, nullptr);
 }
 
 std::uint8_t DriveAccess::readRegisters(std::uint16_t startAddress, std::uint8_t* destination,
                                         std::uint32_t byteCount) {
-    const DriveLink link = currentLink();
-    if (!link.enabled) return kAccessNoLink;
-    return accessCode(
-        master_.readItems(link.channel, link.station, startAddress, destination, byteCount,
-                          makeSelector(kKindRegisters, kTableOutput, link.frameType)));
+    return registers(false, startAddress, destination, nullptr, byteCount, nullptr, nullptr);
 }
 
 std::uint8_t DriveAccess::writeRegisters(std::uint16_t startAddress, const std::uint8_t* source,
                                          std::uint32_t byteCount) {
-    const DriveLink link = currentLink();
-    if (!link.enabled) return kAccessNoLink;
-    return accessCode(
-        master_.writeItems(link.channel, link.station, startAddress, source, byteCount,
-                           makeSelector(kKindRegisters, kTableOutput, link.frameType)));
+    return registers(true, startAddress, nullptr, source, byteCount, nullptr, nullptr);
+}
+
+std::uint8_t DriveAccess::readInputs(std::uint16_t startAddress, std::uint8_t* destination,
+                                     std::uint32_t count, const RequestTiming& timing,
+                                     RunReport* report) {
+    return readBits(startAddress, destination, count, kTableInput, &timing, report);
+}
+
+std::uint8_t DriveAccess::readCoils(std::uint16_t startAddress, std::uint8_t* destination,
+                                    std::uint32_t count, const RequestTiming& timing,
+                                    RunReport* report) {
+    return readBits(startAddress, destination, count, kTableOutput, &timing, report);
+}
+
+std::uint8_t DriveAccess::writeCoils(std::uint16_t startAddress, const std::uint8_t* source,
+                                     std::uint32_t count, const RequestTiming& timing,
+                                     RunReport* report) {
+    return writeBits(startAddress, source, count, &timing, report);
+}
+
+std::uint8_t DriveAccess::readRegisters(std::uint16_t startAddress, std::uint8_t* destination,
+                                        std::uint32_t byteCount, const RequestTiming& timing,
+                                        RunReport* report) {
+    return registers(false, startAddress, destination, nullptr, byteCount, &timing, report);
+}
+
+std::uint8_t DriveAccess::writeRegisters(std::uint16_t startAddress, const std::uint8_t* source,
+                                         std::uint32_t byteCount, const RequestTiming& timing,
+                                         RunReport* report) {
+    return registers(true, startAddress, nullptr, source, byteCount, &timing, report);
 }
 
 }  // namespace modbus

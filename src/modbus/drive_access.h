@@ -73,11 +73,37 @@ class DriveAccess {
     std::uint8_t writeRegisters(std::uint16_t startAddress, const std::uint8_t* source,
                                 std::uint32_t byteCount);
 
+    // The same five with the run's own timing (never stored in the channel)
+    // and, when report is not null, the cause of the result. A disabled link
+    // gives kAccessNoLink with report->outcome channelUnavailable and
+    // attempts 0.
+    std::uint8_t readInputs(std::uint16_t startAddress, std::uint8_t* destination,
+                            std::uint32_t count, const RequestTiming& timing,
+                            RunReport* report = nullptr);
+    std::uint8_t readCoils(std::uint16_t startAddress, std::uint8_t* destination,
+                           std::uint32_t count, const RequestTiming& timing,
+                           RunReport* report = nullptr);
+    std::uint8_t writeCoils(std::uint16_t startAddress, const std::uint8_t* source,
+                            std::uint32_t count, const RequestTiming& timing,
+                            RunReport* report = nullptr);
+    std::uint8_t readRegisters(std::uint16_t startAddress, std::uint8_t* destination,
+                               std::uint32_t byteCount, const RequestTiming& timing,
+                               RunReport* report = nullptr);
+    std::uint8_t writeRegisters(std::uint16_t startAddress, const std::uint8_t* source,
+                                std::uint32_t byteCount, const RequestTiming& timing,
+                                RunReport* report = nullptr);
+
     ModbusMaster& master() { return master_; }
 
   private:
     std::uint8_t readBits(std::uint16_t startAddress, std::uint8_t* destination,
-                          std::uint32_t count, std::uint8_t table);
+                          std::uint32_t count, std::uint8_t table, const RequestTiming* timing,
+                          RunReport* report);
+    std::uint8_t writeBits(std::uint16_t startAddress, const std::uint8_t* source,
+                           std::uint32_t count, const RequestTiming* timing, RunReport* report);
+    std::uint8_t registers(bool write, std::uint16_t startAddress, std::uint8_t* destination,
+                           const std::uint8_t* source, std::uint32_t byteCount,
+                           const RequestTiming* timing, RunReport* report);
 
     ModbusMaster& master_;
     std::atomic<std::uint64_t> link_{0xFF};  // packed DriveLink: none, disabled

@@ -9,6 +9,14 @@
 
 namespace modbus {
 
+namespace {
+
+// After a broadcast the stations need time to execute it before the line
+// carries the next request; none of them says when it is done.
+constexpr std::uint64_t kBroadcastTurnaroundMicros = 100'000;
+
+}  // namespace
+
 void ChannelLock::lock() {
     std::unique_lock guard(mutex_);
     const std::uint64_t ticket = nextTicket_++;
@@ -89,6 +97,8 @@ std::uint8_t ModbusMaster::openLocked(std::uint8_t n, const std::string& deviceP
         return kPortFailure;
     }
     port.purge();
+    lines_[n] = LineState{};
+    lines_[n].characterMicros = e * 1'000'000u / baudRate + 1;
     ModbusChannel& c = channels_[n];
     c.interCharGapMicros.store(interCharacterGapMicros(baudRate, e), std::memory_order_relaxed);
     c.channelNumber.store(n, std::memory_order_relaxed);
@@ -133,23 +143,99 @@ std::string ModbusMaster::portError(std::uint8_t channel) {
     return ports_[channel].lastError();
 }
 
+RequestTiming ModbusMaster::channelTiming(std::uint8_t channel) const {
+    const ModbusChannel& c = channels_[channel % kChannelCount];
+    const std::int32_t timeoutMs = c.responseTimeoutMs.load(std::memory_order_relaxed);
+    return {static_cast<std::uint16_t>(std::clamp<std::int32_t>(timeoutMs, 0, 0xFFFF)),
+            c.retries.load(std::memory_order_relaxed)};
+}
+
 std::uint8_t ModbusMaster::readItems(std::uint8_t channel, std::int32_t connection,
                                      std::uint16_t startAddress, std::uint8_t* destination,
                                      std::uint32_t count, std::uint32_t selector) {
     if (channel >= kChannelCount) return kChannelUnavailable;
+    return readItems(channel, connection, startAddress, destination, count, selector,
+                     channelTiming(channel));
+}
+
+std::uint8_t ModbusMaster::writeItems(std::uint8_t channel, std::int32_t connection,
+                                      std::uint16_t startAddress, const std::uint8_t* source,
+                                      std::uint32_t count, std::uint32_t selector) {
+    if (channel >= kChannelCount) return kChannelUnavailable;
+    return writeItems(channel, connection, startAddress, source, count, selector,
+                      channelTiming(channel));
+}
+
+namespace {
+
+// Fills the report's result and, for results that name their cause alone,
+// the outcome; returns the result.
+std::uint8_t settle(RunReport& report, std::uint8_t result, Outcome outcome) {
+    report.result = result;
+    report.outcome = outcome;
+    return result;
+}
+
+// The cause of a failed attempt, from its result and the response as the
+// checks left it (unframed when the checksum was right).
+Outcome classify(std::uint8_t result, const ModbusTransaction& tx, std::uint8_t& exceptionCode) {
+    exceptionCode = 0;
+    switch (result) {
+        case kSuccess:
+            return Outcome::ok;
+        case kNoResponse:
+            return Outcome::noAnswer;
+        case kChecksumError:
+            return Outcome::badChecksum;
+        case kPortFailure:
+            return Outcome::portFailure;
+        case kPortUnavailable:
+            return Outcome::portUnavailable;
+        case kChannelUnavailable:
+            return Outcome::channelUnavailable;
+        default:
+            break;
+    }
+    if (tx.frameLength >= 1 && tx.frame[0] != tx.stationByte) return Outcome::wrongStation;
+    if (tx.frameLength >= 3 && tx.frame[1] == (tx.functionCode | 0x80)) {
+        exceptionCode = tx.frame[2];
+        return Outcome::exception;
+    }
+    return result == kFramingError ? Outcome::malformed : Outcome::mismatch;
+}
+
+}  // namespace
+
+std::uint8_t ModbusMaster::readItems(std::uint8_t channel, std::int32_t connection,
+                                     std::uint16_t startAddress, std::uint8_t* destination,
+                                     std::uint32_t count, std::uint32_t selector,
+                                     const RequestTiming& timing, RunReport* report) {
+    RunReport local;
+    RunReport& rep = report != nullptr ? *report : local;
+    rep = RunReport{};
+    rep.station = connection;
+    rep.failedAddress = startAddress;
+    rep.responseTimeoutMs = timing.responseTimeoutMs;
+    if (channel >= kChannelCount)
+        return settle(rep, kChannelUnavailable, Outcome::channelUnavailable);
     ModbusChannel& c = channels_[channel];
-    if (const std::uint8_t r = checkChannel(c, connection); r != kSuccess) return r;
+    if (const std::uint8_t r = checkChannel(c, connection); r != kSuccess)
+        return settle(rep, r, Outcome::channelUnavailable);
     const Selector s = decodeSelector(selector);
-    if (s.kind > kKindRegisters || s.table > kTableOutput) return kFunctionMismatch;
+    if (s.kind > kKindRegisters || s.table > kTableOutput)
+        return settle(rep, kFunctionMismatch, Outcome::mismatch);
     const bool registers = s.kind == kKindRegisters;
     const std::uint64_t quantity = registers ? (std::uint64_t{count} + 1) / 2 : count;
     const std::uint32_t limit = registers ? kMaxRegistersPerRequest : kMaxBitsPerRequest;
     const std::uint8_t functionCode = readFunctionCode(s.kind, s.table);
+    rep.functionCode = functionCode;
+    // Nothing answers a broadcast, so there is nothing to read.
+    if (connection == 0) return settle(rep, kChannelUnavailable, Outcome::broadcastRead);
 
     std::lock_guard guard(locks_[channel]);
     // The channel may have been closed while this run waited for the lock.
     if (checkChannel(c, connection) != kSuccess || !ports_[channel].isOpen())
-        return kChannelUnavailable;
+        return settle(rep, kChannelUnavailable, Outcome::channelUnavailable);
     c.connection = connection;
     std::uint16_t address = startAddress;
     for (std::uint64_t done = 0; done < quantity; done += limit) {
@@ -158,8 +244,10 @@ std::uint8_t ModbusMaster::readItems(std::uint8_t channel, std::int32_t connecti
         tx.functionCode = functionCode;
         tx.startAddress = address;
         tx.quantity = static_cast<std::uint16_t>(std::min<std::uint64_t>(limit, quantity - done));
+        rep.failedAddress = address;
         buildReadRequest(tx);
-        if (const std::uint8_t r = runRequest(channel, s.frameType, destination, false);
+        if (const std::uint8_t r =
+                runRequest(channel, s.frameType, destination, false, timing, rep);
             r != kSuccess)
             return r;
         destination += tx.responseByteCount;
@@ -170,12 +258,22 @@ std::uint8_t ModbusMaster::readItems(std::uint8_t channel, std::int32_t connecti
 
 std::uint8_t ModbusMaster::writeItems(std::uint8_t channel, std::int32_t connection,
                                       std::uint16_t startAddress, const std::uint8_t* source,
-                                      std::uint32_t count, std::uint32_t selector) {
-    if (channel >= kChannelCount) return kChannelUnavailable;
+                                      std::uint32_t count, std::uint32_t selector,
+                                      const RequestTiming& timing, RunReport* report) {
+    RunReport local;
+    RunReport& rep = report != nullptr ? *report : local;
+    rep = RunReport{};
+    rep.station = connection;
+    rep.failedAddress = startAddress;
+    rep.responseTimeoutMs = timing.responseTimeoutMs;
+    rep.write = true;
+    if (channel >= kChannelCount)
+        return settle(rep, kChannelUnavailable, Outcome::channelUnavailable);
     ModbusChannel& c = channels_[channel];
-    if (const std::uint8_t r = checkChannel(c, connection); r != kSuccess) return r;
+    if (const std::uint8_t r = checkChannel(c, connection); r != kSuccess)
+        return settle(rep, r, Outcome::channelUnavailable);
     const Selector s = decodeSelector(selector);
-    if (s.kind > kKindRegisters) return kFunctionMismatch;
+    if (s.kind > kKindRegisters) return settle(rep, kFunctionMismatch, Outcome::mismatch);
     const bool registers = s.kind == kKindRegisters;
     const std::uint64_t quantity = registers ? (std::uint64_t{count} + 1) / 2 : count;
     const std::uint32_t limit = registers ? kMaxRegistersPerRequest : kMaxBitsPerRequest;
@@ -183,10 +281,11 @@ std::uint8_t ModbusMaster::writeItems(std::uint8_t channel, std::int32_t connect
     // code even for a last request of one item.
     const std::uint8_t functionCode =
         writeFunctionCode(s.kind, static_cast<std::uint32_t>(std::min<std::uint64_t>(quantity, 2)));
+    rep.functionCode = functionCode;
 
     std::lock_guard guard(locks_[channel]);
     if (checkChannel(c, connection) != kSuccess || !ports_[channel].isOpen())
-        return kChannelUnavailable;
+        return settle(rep, kChannelUnavailable, Outcome::channelUnavailable);
     c.connection = connection;
     std::uint16_t address = startAddress;
     for (std::uint64_t done = 0; done < quantity; done += limit) {
@@ -195,8 +294,10 @@ std::uint8_t ModbusMaster::writeItems(std::uint8_t channel, std::int32_t connect
         tx.functionCode = functionCode;
         tx.startAddress = address;
         tx.quantity = static_cast<std::uint16_t>(std::min<std::uint64_t>(limit, quantity - done));
+        rep.failedAddress = address;
         buildWriteRequest(tx, source);
-        if (const std::uint8_t r = runRequest(channel, s.frameType, nullptr, true); r != kSuccess)
+        if (const std::uint8_t r = runRequest(channel, s.frameType, nullptr, true, timing, rep);
+            r != kSuccess)
             return r;
         source += registers ? 2 * std::size_t{tx.quantity} : (std::size_t{tx.quantity} + 7) / 8;
         address = static_cast<std::uint16_t>(address + limit);
@@ -205,41 +306,70 @@ std::uint8_t ModbusMaster::writeItems(std::uint8_t channel, std::int32_t connect
 }
 
 std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
-                                      std::uint8_t* readDestination, bool isWrite) {
+                                      std::uint8_t* readDestination, bool isWrite,
+                                      const RequestTiming& timing, RunReport& report) {
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
     const std::uint8_t sentValue[2] = {tx.frame[4], tx.frame[5]};
     c.frameType = frameType;
-    if (const std::uint8_t r = appendChecksum(c); r != kSuccess) return r;
+    report.attempts = 0;
+    report.exceptionCode = 0;
+    if (const std::uint8_t r = appendChecksum(c); r != kSuccess)
+        return settle(report, r,
+                      r == kChannelUnavailable ? Outcome::channelUnavailable : Outcome::mismatch);
+    if (tx.stationByte == 0) {
+        // A broadcast: every station executes it and none answers.
+        report.attempts = 1;
+        const std::uint8_t r = send(n);
+        if (r != kSuccess) return settle(report, r, classify(r, tx, report.exceptionCode));
+        // write() may return before the frame has left the port.
+        lines_[n].notBeforeMicros = platform::monotonicMicros() +
+                                    std::uint64_t{tx.frameLength} * lines_[n].characterMicros +
+                                    kBroadcastTurnaroundMicros;
+        return settle(report, kSuccess, Outcome::broadcastSent);
+    }
     RequestCopy& copy = requestCopies_[n];
     std::copy_n(tx.frame.begin(), tx.frameLength, copy.bytes.begin());
     copy.length = tx.frameLength;
     for (unsigned attempt = 1;; ++attempt) {
-        std::uint8_t r = exchange(n);
+        report.attempts = static_cast<std::uint8_t>(std::min(attempt, 255u));
+        std::uint8_t r = exchange(n, timing.responseTimeoutMs);
         if (r == kSuccess)
             r = isWrite ? validateWriteResponse(tx, sentValue)
                         : validateReadResponse(tx, readDestination);
+        report.result = r;
+        report.outcome = classify(r, tx, report.exceptionCode);
         if (r == kSuccess) return r;
-        if (attempt >= c.retries.load(std::memory_order_relaxed) + 1u) return r;
+        if (attempt >= timing.retries + 1u) return r;
         platform::sleepMs(kRetryPauseMs);
         std::copy_n(copy.bytes.begin(), copy.length, tx.frame.begin());
         tx.frameLength = copy.length;
     }
 }
 
-std::uint8_t ModbusMaster::exchange(std::uint8_t n) {
-    if (n >= kChannelCount) return kChannelUnavailable;
+std::uint8_t ModbusMaster::send(std::uint8_t n) {
     platform::SerialPort& port = ports_[n];
     if (!port.isOpen()) return kChannelUnavailable;
+    const ModbusTransaction& tx = channels_[n].transaction;
+    if (const std::uint64_t now = platform::monotonicMicros(); now < lines_[n].notBeforeMicros)
+        platform::sleepMicros(lines_[n].notBeforeMicros - now);
+    port.purge();
+    if (!port.write(tx.frame.data(), tx.frameLength)) return kPortFailure;
+    return kSuccess;
+}
+
+std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeoutMs) {
+    if (n >= kChannelCount) return kChannelUnavailable;
+    platform::SerialPort& port = ports_[n];
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
 
-    port.purge();
-    if (!port.write(tx.frame.data(), tx.frameLength)) return kPortFailure;
+    if (const std::uint8_t r = send(n); r != kSuccess) return r;
 
     tx.frame.fill(0);
     tx.frameLength = 0;
     const bool ascii = c.frameType == kFrameAscii;
+    const std::uint64_t timeoutMicros = std::uint64_t{responseTimeoutMs} * 1000;
     std::uint64_t start = platform::monotonicMicros();
     for (;;) {
         const std::size_t waiting = port.bytesWaiting();
@@ -259,8 +389,7 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n) {
         const std::uint64_t elapsed = platform::monotonicMicros() - start;
         std::uint64_t limit = 0;
         if (tx.frameLength == 0 || ascii) {
-            const std::int32_t timeoutMs = c.responseTimeoutMs.load(std::memory_order_relaxed);
-            limit = static_cast<std::uint64_t>(std::max(timeoutMs, 0)) * 1000;
+            limit = timeoutMicros;
             if (elapsed > limit) return kNoResponse;
         } else {
             limit = c.interCharGapMicros.load(std::memory_order_relaxed);

@@ -6,9 +6,34 @@
 #include <string>
 
 #include "modbus/channel.h"
+#include "modbus/result.h"
 #include "platform/serial.h"
 
 namespace modbus {
+
+// Time-out and retries of one run, given with the run and never stored in
+// the channel, so that two threads on one channel need not agree on them.
+struct RequestTiming {
+    std::uint16_t responseTimeoutMs;
+    std::uint8_t retries;  // attempts after the first
+};
+
+// What a run did, for a message that names the cause.
+struct RunReport {
+    std::uint8_t result = kSuccess;  // the code the run returned
+    Outcome outcome = Outcome::ok;
+    // The drive's exception code when the last answer was an exception
+    // response, else 0.
+    std::uint8_t exceptionCode = 0;
+    // Attempts of the last request sent (1 + retries used).
+    std::uint8_t attempts = 0;
+    std::uint16_t responseTimeoutMs = 0;
+    std::int32_t station = 0;
+    std::uint8_t functionCode = 0;
+    // Start address of the request that failed (of the last one on success).
+    std::uint16_t failedAddress = 0;
+    bool write = false;
+};
 
 // The channel lock: one holder at a time, waiters served in arrival order, so
 // that a thread that runs request after request cannot starve another.
@@ -31,8 +56,9 @@ class ChannelLock {
 // Every operation returns a result code (modbus/result.h).
 //
 // Threads: any thread may run readItems and writeItems; runs on one channel
-// follow one another whole. setChannelTiming takes no lock and applies from
-// the next wait or retry decision. Opening and closing a channel wait for the
+// follow one another whole. A run given a RequestTiming uses only that; the
+// others take the channel's timing once, at their start (setChannelTiming
+// takes no lock). Opening and closing a channel wait for the
 // run in progress on it to end, so that no run uses a port being closed.
 class ModbusMaster {
   public:
@@ -77,6 +103,22 @@ class ModbusMaster {
                             std::uint16_t startAddress, const std::uint8_t* source,
                             std::uint32_t count, std::uint32_t selector);
 
+    // The same with this run's own timing; report (when not null) receives
+    // the cause. Station 0 is a broadcast: a write is sent once, no answer
+    // awaited, and reported as Outcome::broadcastSent with result 0; a read
+    // is refused (225, Outcome::broadcastRead).
+    std::uint8_t readItems(std::uint8_t channel, std::int32_t connection,
+                           std::uint16_t startAddress, std::uint8_t* destination,
+                           std::uint32_t count, std::uint32_t selector, const RequestTiming& timing,
+                           RunReport* report = nullptr);
+    std::uint8_t writeItems(std::uint8_t channel, std::int32_t connection,
+                            std::uint16_t startAddress, const std::uint8_t* source,
+                            std::uint32_t count, std::uint32_t selector,
+                            const RequestTiming& timing, RunReport* report = nullptr);
+
+    // The channel's stored timing (as setChannelTiming left it).
+    RequestTiming channelTiming(std::uint8_t channel) const;
+
     // The channel record, for display and tests; only the atomic fields may be
     // read while a run may be in progress.
     const ModbusChannel& channel(std::uint8_t n) const { return channels_[n % kChannelCount]; }
@@ -99,12 +141,23 @@ class ModbusMaster {
     void resetChannelLocked(std::uint8_t channel);
     // One request with its retries; the channel lock is held.
     std::uint8_t runRequest(std::uint8_t channel, std::uint8_t frameType,
-                            std::uint8_t* readDestination, bool isWrite);
+                            std::uint8_t* readDestination, bool isWrite,
+                            const RequestTiming& timing, RunReport& report);
     // Sends the framed request and receives the response into the frame area;
     // the channel lock is held.
-    std::uint8_t exchange(std::uint8_t channel);
+    std::uint8_t exchange(std::uint8_t channel, std::uint16_t responseTimeoutMs);
+    // Writes the framed request; the channel lock is held.
+    std::uint8_t send(std::uint8_t channel);
+
+    // Line state of a channel beside its record; belongs to the lock holder.
+    struct LineState {
+        std::uint32_t characterMicros = 0;  // one character on the wire
+        // No request goes out before this time (monotonicMicros).
+        std::uint64_t notBeforeMicros = 0;
+    };
 
     std::array<ModbusChannel, kChannelCount> channels_;
+    std::array<LineState, kChannelCount> lines_;
     std::array<platform::SerialPort, kChannelCount> ports_;
     std::array<ChannelLock, kChannelCount> locks_;
     std::array<RequestCopy, kChannelCount> requestCopies_;

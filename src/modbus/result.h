@@ -31,4 +31,22 @@ inline constexpr std::uint8_t kChannelUnavailable = 225;
 // No response within the response time-out.
 inline constexpr std::uint8_t kNoResponse = 255;
 
+// The cause of a run's result, for messages that name it. The result codes
+// above stay what callers store and show; several causes share one code
+// (kFunctionMismatch is both an exception response and another function code).
+enum class Outcome : std::uint8_t {
+    ok,
+    noAnswer,            // nothing within the response time-out
+    badChecksum,         // CRC or LRC wrong
+    exception,           // the drive refused the request: exception response
+    wrongStation,        // a well-formed answer from another station
+    malformed,           // bad framing, too short, or more than one frame
+    mismatch,            // another function code, byte count, address or value
+    portFailure,         // the request could not be written
+    portUnavailable,     // the port cannot be opened
+    channelUnavailable,  // channel closed, port not open, station out of range
+    broadcastSent,       // a write to station 0: sent once, no answer expected
+    broadcastRead,       // a read from station 0, refused: a broadcast has no answer
+};
+
 }  // namespace modbus

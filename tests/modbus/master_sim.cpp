@@ -158,6 +158,84 @@ TEST_F(MasterAgainstSim, CorruptedResponsesGiveTheirResultCodes) {
     EXPECT_EQ(good, 10);
 }
 
+TEST_F(MasterAgainstSim, ReportNamesTheCauseAndTheTimingStaysWithTheRun) {
+    using modbus::Outcome;
+    std::uint8_t buf[2] = {};
+    modbus::RunReport rep;
+
+    sim.ok("exception 3");
+    EXPECT_EQ(access.readRegisters(22, buf, 2, {200, 1}, &rep), modbus::kAccessFailed);
+    EXPECT_EQ(rep.result, modbus::kFunctionMismatch);
+    EXPECT_EQ(rep.outcome, Outcome::exception);
+    EXPECT_EQ(rep.exceptionCode, 3);
+    EXPECT_EQ(rep.attempts, 2);
+    EXPECT_EQ(rep.station, 1);
+    EXPECT_EQ(rep.functionCode, modbus::kReadHoldingRegisters);
+    EXPECT_EQ(rep.failedAddress, 22);
+    EXPECT_FALSE(rep.write);
+    sim.ok("faults off");
+
+    // Silence: every attempt of this run's own timing is spent, and the
+    // channel's stored timing is neither used nor changed.
+    sim.ok("noanswer on");
+    sim.ok("log on");
+    EXPECT_EQ(access.readRegisters(0, buf, 2, {60, 2}, &rep), modbus::kAccessNoResponse);
+    EXPECT_EQ(rep.outcome, Outcome::noAnswer);
+    EXPECT_EQ(rep.attempts, 3);
+    EXPECT_EQ(rep.responseTimeoutMs, 60);
+    EXPECT_EQ(requests().size(), 3u);
+    EXPECT_EQ(master.channelTiming(0).responseTimeoutMs, 200);
+    EXPECT_EQ(master.channelTiming(0).retries, 5);
+    sim.ok("faults off");
+
+    sim.ok("wrongstation on");
+    EXPECT_EQ(access.readRegisters(0, buf, 2, {100, 0}, &rep), modbus::kAccessFailed);
+    EXPECT_EQ(rep.outcome, Outcome::wrongStation);
+    EXPECT_EQ(rep.result, modbus::kFramingError);
+    sim.ok("faults off");
+    sim.ok("badcrc on");
+    EXPECT_EQ(access.readRegisters(0, buf, 2, {100, 0}, &rep), modbus::kAccessFailed);
+    EXPECT_EQ(rep.outcome, Outcome::badChecksum);
+    sim.ok("faults off");
+
+    // A value the drive refuses: the write's exception code and address.
+    sim.ok("rejectwrite 1 3");
+    const std::uint8_t value[2] = {0x39, 0x30};
+    EXPECT_EQ(access.writeRegisters(22, value, 2, {200, 0}, &rep), modbus::kAccessFailed);
+    EXPECT_EQ(rep.outcome, Outcome::exception);
+    EXPECT_EQ(rep.exceptionCode, 3);
+    EXPECT_TRUE(rep.write);
+    EXPECT_EQ(rep.functionCode, modbus::kWriteSingleRegister);
+    EXPECT_EQ(rep.failedAddress, 22);
+
+    access.selectDrive(0, 1, kFrameRtu, false);
+    EXPECT_EQ(access.readRegisters(0, buf, 2, {200, 0}, &rep), modbus::kAccessNoLink);
+    EXPECT_EQ(rep.outcome, Outcome::channelUnavailable);
+    EXPECT_EQ(rep.attempts, 0);
+}
+
+TEST_F(MasterAgainstSim, BroadcastWriteIsSentOnceAndReadsFromStationZeroAreRefused) {
+    access.selectDrive(0, 0, kFrameRtu, true);
+    sim.ok("log on");
+    modbus::RunReport rep;
+    const std::uint8_t value[2] = {0xD2, 0x04};  // 1234
+    EXPECT_EQ(access.writeRegisters(22, value, 2, {200, 5}, &rep), modbus::kAccessSuccess);
+    EXPECT_EQ(rep.outcome, modbus::Outcome::broadcastSent);
+    EXPECT_EQ(rep.attempts, 1);
+    std::uint8_t buf[2] = {};
+    EXPECT_EQ(access.readRegisters(22, buf, 2, {200, 5}, &rep), modbus::kAccessFailed);
+    EXPECT_EQ(rep.outcome, modbus::Outcome::broadcastRead);
+    // Station 1 answers after the broadcast (which the simulator, taking
+    // frames in order, has executed by then); the refused read never reached
+    // the line.
+    access.selectDrive(0, 1, kFrameRtu, true);
+    ASSERT_EQ(access.readRegisters(22, buf, 2, {200, 0}, &rep), modbus::kAccessSuccess);
+    EXPECT_EQ(buf[0] | (buf[1] << 8), 1234);
+    const auto log = requests();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].substr(0, 12), "0006001604D2");
+}
+
 TEST_F(MasterAgainstSim, TwoThreadsShareTheChannelWithoutInterleaving) {
     sim.ok("set reg 200 4660");
     std::atomic<int> failures{0};

@@ -1,0 +1,103 @@
+// DriveSession against servo-sim: connect and disconnect, the typed results
+// and the words of their causes, timing per request, stale fault codes.
+#include "drive/session.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "drive_rig.h"
+
+namespace {
+
+using drive::Error;
+using drivetest::Rig;
+
+TEST(DriveSession, ConnectPublishesANewGenerationAndProbesFirst) {
+    Rig rig;
+    EXPECT_FALSE(rig.session.connected());
+    rig.connect();
+    const drive::LinkSnapshot s = rig.session.snapshot();
+    EXPECT_TRUE(s.connected);
+    EXPECT_EQ(s.generation, 1u);
+    EXPECT_EQ(s.faultCode, drive::kFaultProbe);
+    EXPECT_EQ(s.device, rig.sim.ptyPath());
+    EXPECT_FALSE(rig.session.healthy());
+    EXPECT_TRUE(rig.session.probe().ok());
+    EXPECT_TRUE(rig.session.healthy());
+
+    rig.session.disconnect();
+    EXPECT_FALSE(rig.session.connected());
+    std::array<std::uint8_t, 2> value{};
+    const drive::Result r = rig.session.readRegisters(0, value);
+    EXPECT_EQ(r.error, Error::notConnected);
+    EXPECT_EQ(r.accessCode(), drive::kAccessNoLink);
+
+    rig.connect();
+    EXPECT_GT(rig.session.generation(), s.generation);
+}
+
+TEST(DriveSession, AFaultCodeOfAnEarlierConnectionIsDropped) {
+    Rig rig;
+    rig.connect();
+    const std::uint64_t old = rig.session.generation();
+    rig.connect();  // reconnects
+    rig.session.noteFault(old, drive::kAccessNoResponse);
+    EXPECT_EQ(rig.session.faultCode(), drive::kFaultProbe);
+    rig.session.noteFault(rig.session.generation(), 0);
+    EXPECT_EQ(rig.session.faultCode(), 0);
+}
+
+TEST(DriveSession, CausesNameWhatHappened) {
+    Rig rig;
+    rig.connect();
+    std::array<std::uint8_t, 2> value{};
+
+    rig.sim.ok("noanswer on");
+    drive::Result r = rig.session.readRegisters(0, value);
+    EXPECT_EQ(r.error, Error::noAnswer);
+    EXPECT_EQ(r.cause(), "no answer from station 1 after 6 tries (200 ms each)");
+    EXPECT_EQ(r.accessCode(), drive::kAccessNoResponse);
+
+    r = rig.session.writeRegisters(0, value, drive::RequestTiming{50, 1});
+    EXPECT_EQ(r.error, Error::writeUnconfirmed);
+    EXPECT_EQ(r.cause(), "time-out: the drive may have applied the write; read it back");
+    rig.sim.ok("noanswer off");
+
+    rig.sim.ok("badcrc on");
+    r = rig.session.readRegisters(0, value, drive::RequestTiming{50, 1});
+    EXPECT_EQ(r.error, Error::badChecksum);
+    EXPECT_EQ(r.cause(), "bad checksum");
+    EXPECT_EQ(r.accessCode(), drive::kAccessFailed);
+    rig.sim.ok("badcrc off");
+
+    rig.sim.ok("exception 3");
+    r = rig.session.writeRegisters(0, value);
+    EXPECT_EQ(r.error, Error::refused);
+    EXPECT_EQ(r.exceptionCode, 3);
+    EXPECT_EQ(r.cause(), "the drive refused the value: exception 03, illegal data value");
+}
+
+TEST(DriveSession, APortThatCannotBeOpenedIsNamed) {
+    Rig rig;
+    drive::LinkSettings s = rig.settings();
+    s.device = "/nonexistent/ttyUSB0";
+    const drive::Result r = rig.session.connect(s);
+    EXPECT_EQ(r.error, Error::portUnavailable);
+    EXPECT_EQ(r.cause().rfind("cannot open /nonexistent/ttyUSB0: ", 0), 0u) << r.cause();
+    EXPECT_FALSE(rig.session.connected());
+}
+
+TEST(DriveSession, TimingTravelsWithTheRequestAndLeavesTheChannelAlone) {
+    Rig rig;
+    rig.connect();
+    const modbus::ModbusChannel& channel = rig.master.channel(0);
+    rig.sim.ok("noanswer on");
+    std::array<std::uint8_t, 2> value{};
+    const drive::Result r = rig.session.readRegisters(0, value, drive::RequestTiming{30, 2});
+    EXPECT_EQ(r.cause(), "no answer from station 1 after 3 tries (30 ms each)");
+    EXPECT_EQ(channel.responseTimeoutMs.load(), drive::kLinkTiming.responseTimeoutMs);
+    EXPECT_EQ(channel.retries.load(), drive::kLinkTiming.retries);
+}
+
+}  // namespace

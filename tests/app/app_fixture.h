@@ -28,6 +28,7 @@
 #include "modbus/master.h"
 #include "platform/text.h"
 #include "support/language_file.h"
+#include "support/program_rig.h"
 #include "support/temp_dir.h"
 #include "ui/headless.h"
 
@@ -114,19 +115,14 @@ using testsupport::writeUtf16;
 // builds them, on the headless backend of this thread.
 struct Shell {
     ui::HeadlessBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    data::LanguageData language;
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 1;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    testsupport::ProgramRig program;
+    drive::DriveSession& session = program.session;
+    app::AppContext& context = program.context;
     PageRefs pages;
     std::unique_ptr<app::MainWindow> window;
 
-    explicit Shell(std::u16string_view languageText = {}, app::ThreadLauncher launcher = {}) {
-        drive.initModbus();
-        if (!languageText.empty()) language = data::parseLanguageText(languageText);
+    explicit Shell(std::u16string_view languageText = {}, app::ThreadLauncher launcher = {})
+        : program(languageText) {
         window = std::make_unique<app::MainWindow>(context, countingPages(pages), launcher);
     }
     ~Shell() {
@@ -145,13 +141,7 @@ struct Shell {
 
     // Pumps posted tasks until the condition holds or the time-out passes.
     bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            backend.pumpPosted();
-            if (condition()) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(5ms);
-        }
+        return testsupport::pumpUntil(backend, condition, timeout);
     }
     bool waitForStatus(std::u16string_view text, std::chrono::milliseconds timeout = 30s) {
         return waitFor([&] { return statusLine() == text; }, timeout);

@@ -39,7 +39,7 @@ class MainWindow : public ui::Dialog {
     // How long a close waits in place for the poll thread to end (it ends
     // at once unless a transaction is under way) before it shows that it
     // waits and lets the thread's end close the window.
-    static constexpr int kCloseWaitMs = 50;
+    static constexpr int kCloseWaitMs = 100;
 
     // Constructs the pages through the factory. An empty launcher starts a
     // std::thread.

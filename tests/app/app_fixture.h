@@ -131,9 +131,15 @@ struct Shell {
     }
 
     // Runs the window modally with the script as the user; the window is
-    // closed afterwards if the script left it open.
+    // closed afterwards if the script left it open (a close that waits for
+    // the poll thread's transaction ends once the posted work says so).
     int run(std::function<void(app::MainWindow&)> script) {
-        backend.queueModalScript(102, [this, script](ui::Dialog&) { script(*window); });
+        backend.queueModalScript(102, [this, script](ui::Dialog&) {
+            script(*window);
+            if (window->modalEnded()) return;
+            window->userClose();
+            EXPECT_TRUE(waitFor([this] { return window->modalEnded(); }));
+        });
         return window->runModal();
     }
 

@@ -47,6 +47,9 @@ struct Window {
             ASSERT_TRUE(waitFor([this] { return program.session.healthy(); }));
             window.userClickTab(MainWindow::kTabControl, 1);
             script();
+            if (window.modalEnded()) return;
+            window.userClose();
+            EXPECT_TRUE(waitFor([this] { return window.modalEnded(); }));
         });
         window.runModal();
     }

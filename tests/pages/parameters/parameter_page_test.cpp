@@ -17,7 +17,6 @@ namespace {
 using namespace paramtest;
 using pages::ParameterPage;
 
-
 // A table of `count` writable parameters of one type from `first` on, gap
 // free, with no texts at all (as records that no language entry filled).
 void makeTable(Program& program, std::size_t count, std::uint16_t first,

@@ -62,7 +62,8 @@ std::string err(std::string_view why) {
 
 const char* const kHelp =
     "OK commands: ping | status | stats | station N | strict on|off | eeprom-ms N | "
-    "turnaround-us N | alarm [N] | noanswer on|off|PERCENT | delay MS|off | badcrc on|off | "
+    "turnaround-us N | pattern on|off | alarm [N] | noanswer on|off|PERCENT | delay MS|off | "
+    "late PERCENT MS|off | badcrc on|off | "
     "wrongstation on|off | exception CODE|off | truncate N|off | garbage before|after N|off | "
     "gap MS [AT]|off | rejectwrite N [CODE]|off | faults off | set reg ADDR VALUE | get reg ADDR | "
     "set param INDEX VALUE | get param INDEX | get eeprom INDEX | set coil N 0|1 | get coil N | "
@@ -117,6 +118,7 @@ std::string Controller::execute(std::string_view line) {
     }
     if (cmd == "station") return setUnsigned(settings_.station, 1, 247, false);
     if (cmd == "strict") return setFlag(settings_.strict);
+    if (cmd == "pattern") return setFlag(settings_.pattern);
     if (cmd == "eeprom-ms") return setUnsigned(settings_.eepromMs, 0, 600000, false);
     if (cmd == "turnaround-us") return setUnsigned(settings_.turnaroundUs, 0, 10'000'000, false);
     if (cmd == "alarm") {
@@ -139,6 +141,18 @@ std::string Controller::execute(std::string_view line) {
         return "OK noanswer " + std::to_string(*v) + "%";
     }
     if (cmd == "delay") return setUnsigned(faults_.delayMs, 0, 600000, true);
+    if (cmd == "late") {
+        if (n == 2 && w[1] == "off") {
+            faults_.latePercent.store(0, relaxed);
+            return "OK late off";
+        }
+        auto percent = n == 3 ? numberIn(w[1], 0, 100) : std::nullopt;
+        auto ms = n == 3 ? numberIn(w[2], 0, 600000) : std::nullopt;
+        if (!percent || !ms) return err("usage: late PERCENT MS|off");
+        faults_.lateMs.store(static_cast<unsigned>(*ms), relaxed);
+        faults_.latePercent.store(static_cast<unsigned>(*percent), relaxed);
+        return "OK late " + std::to_string(*percent) + "% " + std::to_string(*ms) + " ms";
+    }
     if (cmd == "badcrc") return setFlag(faults_.badCrc);
     if (cmd == "wrongstation") return setFlag(faults_.wrongStation);
     if (cmd == "exception") return setUnsigned(faults_.exceptionCode, 1, 255, true);

@@ -9,6 +9,8 @@ namespace sim {
 void FaultSettings::clear() {
     noAnswerPercent.store(0, std::memory_order_relaxed);
     delayMs.store(0, std::memory_order_relaxed);
+    latePercent.store(0, std::memory_order_relaxed);
+    lateMs.store(0, std::memory_order_relaxed);
     badCrc.store(false, std::memory_order_relaxed);
     wrongStation.store(false, std::memory_order_relaxed);
     exceptionCode.store(0, std::memory_order_relaxed);
@@ -30,8 +32,29 @@ bool FaultSettings::takeRejectedWrite() {
     return false;
 }
 
+std::vector<std::uint8_t> asciiFromRtu(const std::vector<std::uint8_t>& frame) {
+    if (frame.size() < 3) return {};
+    const std::size_t body = frame.size() - 2;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < body; ++i) sum += frame[i];
+    auto lrc = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+    const std::uint16_t crc = modbus::modbusCrc16(frame.data(), body);
+    if (frame[body] != (crc & 0xFF) || frame[body + 1] != (crc >> 8)) lrc ^= 0x5A;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::vector<std::uint8_t> out{':'};
+    auto put = [&](std::uint8_t b) {
+        out.push_back(static_cast<std::uint8_t>(kHex[b >> 4]));
+        out.push_back(static_cast<std::uint8_t>(kHex[b & 0x0F]));
+    };
+    for (std::size_t i = 0; i < body; ++i) put(frame[i]);
+    put(lrc);
+    out.push_back('\r');
+    out.push_back('\n');
+    return out;
+}
+
 Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings& faults,
-                           std::mt19937& random) {
+                           std::mt19937& random, bool ascii) {
     constexpr auto relaxed = std::memory_order_relaxed;
     if (frame.size() >= 4 && (faults.wrongStation.load(relaxed) || faults.badCrc.load(relaxed))) {
         if (faults.wrongStation.load(relaxed)) {
@@ -43,6 +66,7 @@ Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings&
         }
         if (faults.badCrc.load(relaxed)) frame[frame.size() - 1] ^= 0x5A;
     }
+    if (ascii) frame = asciiFromRtu(frame);
     const std::size_t cut = std::min<std::size_t>(faults.truncateBytes.load(relaxed), frame.size());
     frame.resize(frame.size() - cut);
 
@@ -65,6 +89,10 @@ Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings&
         t.gap = std::chrono::milliseconds(gapMs);
     }
     t.delay = std::chrono::milliseconds(faults.delayMs.load(relaxed));
+    // Drawn only while the fault is on, so that a seed replays the same run.
+    const unsigned latePercent = faults.latePercent.load(relaxed);
+    if (latePercent != 0 && std::uniform_int_distribution<unsigned>(0, 99)(random) < latePercent)
+        t.delay += std::chrono::milliseconds(faults.lateMs.load(relaxed));
     return t;
 }
 

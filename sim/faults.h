@@ -15,11 +15,19 @@ struct SlaveSettings {
     std::atomic<bool> strict{false};
     std::atomic<unsigned> eepromMs{1500};
     std::atomic<unsigned> turnaroundUs{1000};
+    // Function 3 reads every register as its own address, so that data from
+    // another request is told apart from the right data.
+    std::atomic<bool> pattern{false};
 };
 
 struct FaultSettings {
     std::atomic<unsigned> noAnswerPercent{0};  // requests ignored (not executed)
     std::atomic<unsigned> delayMs{0};          // extra wait before answering
+    // latePercent % of the answers, drawn with the seeded generator, come
+    // lateMs later still: a busy drive, which then answers the requests that
+    // queued meanwhile (a master's retry) in order.
+    std::atomic<unsigned> latePercent{0};
+    std::atomic<unsigned> lateMs{0};
     std::atomic<bool> badCrc{false};
     std::atomic<bool> wrongStation{false};   // answer with another station number
     std::atomic<unsigned> exceptionCode{0};  // answer every request with it (not executed)
@@ -61,8 +69,14 @@ struct Transmission {
 };
 
 // Applies the frame faults (wrong station, bad CRC, truncation, garbage, gap,
-// delay) to a correct response frame.
+// delay, late answers) to a correct RTU response frame. With ascii the frame
+// is sent as Modbus ASCII (':', hex pairs, LRC, CR LF): a bad CRC becomes a
+// bad LRC, and truncation, garbage and the gap apply to the characters.
 Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings& faults,
-                           std::mt19937& random);
+                           std::mt19937& random, bool ascii = false);
+
+// The RTU frame (CRC included) as Modbus ASCII characters; the LRC is
+// corrupted when the frame's CRC is not right, so that a fault survives.
+std::vector<std::uint8_t> asciiFromRtu(const std::vector<std::uint8_t>& frame);
 
 }  // namespace sim

@@ -42,8 +42,10 @@ constexpr const char* kUsage = R"(usage: servo-sim [options]
   --no-stdin             take no control commands on standard input
   --no-pace              write responses in one piece instead of at the line speed
   --seed N               seed of the model noise and the random faults (default 1)
+  --ascii                Modbus ASCII framing instead of RTU
+  --pattern              function 3 reads every register as its own address
  faults at start (all switchable at run time, see README.md):
-  --noanswer PERCENT  --delay MS  --bad-crc  --wrong-station  --exception CODE
+  --noanswer PERCENT  --delay MS  --late PERCENT  --late-ms MS  --bad-crc  --wrong-station  --exception CODE
   --truncate N  --garbage-before N  --garbage-after N  --gap MS  --gap-at N
   --reject-write N  --reject-code CODE
 On start-up it prints one line "READY pty=PATH [link=PATH] station=N baud=B" (or
@@ -70,6 +72,8 @@ struct Options {
     std::int32_t alarm = 0;
     bool useStdin = true;
     bool pace = true;
+    bool ascii = false;
+    bool pattern = false;
     std::uint32_t seed = 1;
 };
 
@@ -120,6 +124,10 @@ Options parseOptions(int argc, char** argv, sim::FaultSettings& faults) {
          {0, 100, [&](std::int64_t v) { u(faults.noAnswerPercent)(static_cast<unsigned>(v)); }}},
         {"--delay",
          {0, 600'000, [&](std::int64_t v) { u(faults.delayMs)(static_cast<unsigned>(v)); }}},
+        {"--late",
+         {0, 100, [&](std::int64_t v) { u(faults.latePercent)(static_cast<unsigned>(v)); }}},
+        {"--late-ms",
+         {0, 600'000, [&](std::int64_t v) { u(faults.lateMs)(static_cast<unsigned>(v)); }}},
         {"--exception",
          {1, 255, [&](std::int64_t v) { u(faults.exceptionCode)(static_cast<unsigned>(v)); }}},
         {"--truncate",
@@ -141,6 +149,8 @@ Options parseOptions(int argc, char** argv, sim::FaultSettings& faults) {
         {"--strict", [&] { o.strict = true; }},
         {"--no-stdin", [&] { o.useStdin = false; }},
         {"--no-pace", [&] { o.pace = false; }},
+        {"--ascii", [&] { o.ascii = true; }},
+        {"--pattern", [&] { o.pattern = true; }},
         {"--bad-crc", [&] { faults.badCrc.store(true, relaxed); }},
         {"--wrong-station", [&] { faults.wrongStation.store(true, relaxed); }},
     };
@@ -207,6 +217,7 @@ int main(int argc, char** argv) {
     settings.strict = options.strict;
     settings.eepromMs = options.eepromMs;
     settings.turnaroundUs = options.turnaroundUs;
+    settings.pattern = options.pattern;
     sim::SlaveStats stats;
     sim::RequestLog log;
     sim::StopSignal stop;
@@ -244,14 +255,14 @@ int main(int argc, char** argv) {
     sim::RtuSlave slave(
         image, settings, faults, stats, log,
         [&stop](std::chrono::milliseconds ms) { return stop.sleepFor(ms); }, options.seed);
-    sim::LineOptions lineOptions{options.baud, options.pace};
+    sim::LineOptions lineOptions{options.baud, options.pace, options.ascii};
     std::thread line([&] { sim::runLine(*port, lineOptions, slave, faults, settings, stop); });
 
     std::string ready = "READY " + std::string(port->isPty() ? "pty=" : "device=") + port->path();
     if (!port->link().empty()) ready += " link=" + port->link();
     if (!options.control.empty()) ready += " control=" + options.control;
     ready += " station=" + std::to_string(options.station) +
-             " baud=" + std::to_string(options.baud) + "\n";
+             " baud=" + std::to_string(options.baud) + (options.ascii ? " ascii" : "") + "\n";
     [[maybe_unused]] ssize_t written = ::write(STDOUT_FILENO, ready.data(), ready.size());
 
     server.run();

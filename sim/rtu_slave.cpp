@@ -158,9 +158,14 @@ std::vector<std::uint8_t> RtuSlave::execute(std::span<const std::uint8_t> pdu) {
             const std::uint16_t count = word(data, 2);
             if (count < 1 || count > 125) return exception(function, ModbusError::IllegalValue);
             std::vector<std::uint16_t> values;
-            ModbusError e =
-                image_.readRegisters(start, count, settings_.strict.load(relaxed), values);
-            if (e != ModbusError::None) return exception(function, e);
+            if (settings_.pattern.load(relaxed)) {
+                for (unsigned i = 0; i < count; ++i)
+                    values.push_back(static_cast<std::uint16_t>(start + i));
+            } else {
+                ModbusError e =
+                    image_.readRegisters(start, count, settings_.strict.load(relaxed), values);
+                if (e != ModbusError::None) return exception(function, e);
+            }
             std::vector<std::uint8_t> out{function, static_cast<std::uint8_t>(count * 2)};
             for (std::uint16_t v : values) putWord(out, v);
             return out;

@@ -194,35 +194,91 @@ bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace
     return true;
 }
 
+namespace {
+
+int hexValue(std::uint8_t c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// An ASCII request (':' ... CR LF) as the RTU frame the slave takes: the
+// decoded bytes and their CRC. A frame with a bad character or LRC gets a
+// wrong CRC, so that the slave ignores and counts it like a bad RTU frame.
+std::vector<std::uint8_t> rtuFromAscii(const std::vector<std::uint8_t>& chars) {
+    std::vector<std::uint8_t> bytes;
+    bool valid = chars.size() >= 5 && chars.size() % 2 == 1;
+    for (std::size_t i = 1; valid && i + 3 < chars.size(); i += 2) {
+        const int hi = hexValue(chars[i]);
+        const int lo = hexValue(chars[i + 1]);
+        if (hi < 0 || lo < 0) valid = false;
+        bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    }
+    unsigned sum = 0;
+    for (std::uint8_t b : bytes) sum += b;
+    valid = valid && !bytes.empty() && (sum & 0xFF) == 0;  // the LRC makes the sum 0
+    if (!bytes.empty()) bytes.pop_back();                  // the LRC
+    appendCrc(bytes);
+    if (!valid) bytes.back() ^= 0xFF;
+    return bytes;
+}
+
+}  // namespace
+
 void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
              const FaultSettings& faults, const SlaveSettings& settings, const StopSignal& stop) {
     const LineTiming timing(options.baud);
     // A received RTU frame has at most 256 bytes; anything longer is noise that
-    // is delimited all the same and then ignored.
-    constexpr std::size_t kMaxFrame = 512;
+    // is delimited all the same and then ignored. An ASCII frame has at most
+    // 513 characters.
+    const std::size_t maxFrame = options.ascii ? 600 : 512;
     std::vector<std::uint8_t> frame;
+    bool asciiComplete = false;
+    // ASCII characters read past the end of a frame, taken before the line.
+    std::vector<std::uint8_t> carry;
     Clock::time_point lineFreeAt{};  // when the last byte received has fully arrived
     std::uint8_t buffer[512];
+    // ':' starts an ASCII frame (dropping an unfinished one); LF after CR ends
+    // it; anything outside a frame is noise.
+    auto takeAscii = [&](std::uint8_t c) {
+        if (c == ':') frame.clear();
+        if (frame.empty() && c != ':') return;
+        if (frame.size() < maxFrame) frame.push_back(c);
+        asciiComplete = c == '\n' && frame.size() >= 2 && frame[frame.size() - 2] == '\r';
+    };
 
     while (!stop.requested()) {
         timespec ts{};
         timespec* timeout = nullptr;
         if (!frame.empty()) {
             auto left = lineFreeAt + timing.frameSilence - Clock::now();
-            if (left <= std::chrono::nanoseconds::zero()) {
-                auto response = slave.handle(frame);
+            if (options.ascii && asciiComplete) left = std::chrono::nanoseconds::zero();
+            if (left <= std::chrono::nanoseconds::zero() && (!options.ascii || asciiComplete)) {
+                auto response = slave.handle(options.ascii ? rtuFromAscii(frame) : frame);
                 frame.clear();
+                asciiComplete = false;
                 if (!response) continue;
-                Transmission t = shapeResponse(std::move(*response), faults, slave.random());
+                Transmission t =
+                    shapeResponse(std::move(*response), faults, slave.random(), options.ascii);
                 auto turnaround = std::chrono::microseconds(
                     settings.turnaroundUs.load(std::memory_order_relaxed));
                 if (!stop.sleepFor(turnaround + t.delay)) break;
                 if (!transmit(port.fd(), t, timing, options.pace, stop)) break;
                 continue;
             }
-            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            ts = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-            timeout = &ts;
+            if (!options.ascii) {
+                auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+                ts = {static_cast<time_t>(ns / 1'000'000'000),
+                      static_cast<long>(ns % 1'000'000'000)};
+                timeout = &ts;
+            }
+        }
+        if (options.ascii && !carry.empty()) {
+            std::size_t k = 0;
+            while (k < carry.size() && !asciiComplete) takeAscii(carry[k++]);
+            carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(k));
+            continue;
         }
         pollfd fds[2] = {{port.fd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
         int r = ::ppoll(fds, 2, timeout, nullptr);
@@ -235,11 +291,16 @@ void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
             ssize_t got = ::read(port.fd(), buffer, sizeof buffer);
             const auto now = Clock::now();
             if (got > 0) {
-                // Bytes written in one burst by the master would have taken
-                // their line time to arrive: the frame ends no earlier than that.
+                if (options.ascii) {
+                    carry.insert(carry.end(), buffer, buffer + got);
+                    continue;
+                }
                 for (ssize_t k = 0; k < got; ++k) {
+                    // Bytes written in one burst by the master would have taken
+                    // their line time to arrive: the frame ends no earlier than
+                    // that.
                     lineFreeAt = frame.empty() ? now : std::max(now, lineFreeAt + timing.byteTime);
-                    if (frame.size() < kMaxFrame) frame.push_back(buffer[k]);
+                    if (frame.size() < maxFrame) frame.push_back(buffer[k]);
                 }
                 continue;
             }

@@ -53,6 +53,9 @@ struct LineTiming {
 struct LineOptions {
     unsigned baud = 115200;
     bool pace = true;  // false: responses are written in one piece
+    // Modbus ASCII: a request runs from ':' to CR LF, whatever the pauses in
+    // it; hex pairs and LRC are decoded before the slave sees the frame.
+    bool ascii = false;
 };
 
 // Serves requests until a stop is requested.

@@ -1,5 +1,6 @@
 #include "drive/jobs.h"
 
+#include <memory>
 #include <utility>
 
 namespace drive {
@@ -88,10 +89,39 @@ void JobRunner::run() {
             pending_ = Job{};
             hasPending_ = false;
         }
+        // Progress is coalesced: at most one progress task waits in the
+        // owner's queue, and it shows the latest count when it runs, so a fast
+        // job cannot flood a slow view. The state is shared with that task,
+        // which may run after the job (or the runner) has gone.
+        struct Progress {
+            std::mutex mutex;
+            std::size_t done = 0;
+            std::size_t total = 0;
+            bool queued = false;
+        };
+        auto state = std::make_shared<Progress>();
         auto onProgress = job.onProgress;
         const auto post = post_;
-        JobContext context(cancel_, [onProgress, post](std::size_t done, std::size_t total) {
-            if (onProgress && post) post([onProgress, done, total] { onProgress(done, total); });
+        JobContext context(cancel_, [state, onProgress, post](std::size_t done, std::size_t total) {
+            if (!onProgress || !post) return;
+            {
+                std::lock_guard lock(state->mutex);
+                state->done = done;
+                state->total = total;
+                if (state->queued) return;
+                state->queued = true;
+            }
+            post([state, onProgress] {
+                std::size_t d = 0;
+                std::size_t t = 0;
+                {
+                    std::lock_guard lock(state->mutex);
+                    d = state->done;
+                    t = state->total;
+                    state->queued = false;
+                }
+                onProgress(d, t);
+            });
         });
         if (job.body) job.body(context);
         // The completion is posted before the runner reports idle, so that an

@@ -37,7 +37,8 @@ struct Job {
     std::string name;  // "EEPROM store", for the owner's busy text
     // Runs on the job thread.
     std::function<void(JobContext&)> body;
-    // Posted to the owner's thread.
+    // Posted to the owner's thread; calls that come faster than the owner
+    // runs its posted work are merged into one with the latest count.
     std::function<void(std::size_t done, std::size_t total)> onProgress;
     std::function<void()> onDone;
 };

@@ -18,6 +18,12 @@ std::string narrow(std::u16string_view text) {
     return platform::toUtf8(text);
 }
 
+// A path in messages, as UTF-8 whatever the system's code page.
+std::string pathText(const std::filesystem::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
 // The value as the type reads it, for messages and range checks.
 long long typedValue(data::TypeCode type, std::uint32_t value) {
     switch (type) {
@@ -283,7 +289,7 @@ Result ParameterService::load(const std::filesystem::path& path) {
     if (data::loadValueFile(
             path, std::span<data::ParameterDefinition>(table_.data(), table_.size())) != 1)
         return Result::failure(Error::fileError,
-                               "cannot load " + path.string() +
+                               "cannot load " + pathText(path) +
                                    ": not a readable parameter file for this table of " +
                                    std::to_string(table_.size()) + " parameters");
     setFileLoaded(true);
@@ -404,7 +410,7 @@ Result ParameterService::backup(const std::filesystem::path& path, BackupMode mo
     std::vector<data::ParameterDefinition> copy(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) copy[i].driveValue.store(values[i], kRelaxed);
     if (data::saveValueFile(path, copy) != 1)
-        return Result::failure(Error::fileError, "cannot write " + path.string());
+        return Result::failure(Error::fileError, "cannot write " + pathText(path));
     return {};
 }
 

@@ -100,16 +100,18 @@ class ParameterService {
 
     // Reads every parameter register in 12-register blocks; only when every
     // block succeeded are the driveValue fields stored and the read recorded
-    // as complete (for this generation, if no write was sent meanwhile).
+    // as complete (for this generation, when no write was on its way as it
+    // began and none was sent while it ran).
     Result readAll(const BulkControl& control = {});
     // A complete read made under the current generation after the last write.
     bool hasCompleteRead() const;
     // The values of that read (empty when there is none).
     std::vector<std::uint32_t> completeValues() const;
 
-    // Checks the entered text of parameter `index` (a number, within the
-    // range) into the register bytes; badValue or outOfRange with the range
-    // and unit in the detail. Nothing is sent.
+    // Reads the entered text of parameter `index` into a value field: a whole
+    // number (blanks and a '+' allowed) within the type and the range;
+    // otherwise badValue or outOfRange whose cause names the range and unit.
+    // Nothing is sent. (The page's entry box clamps instead; see data::textToValue.)
     Result parseValue(std::size_t index, std::u16string_view text, std::uint32_t& value) const;
     // Writes one value (range-checked first; nothing sent when outside); with
     // WriteMode::eeprom then stores it through register 65535.
@@ -131,7 +133,8 @@ class ParameterService {
     // range check of the whole set (outOfRange, nothing sent). A refused value
     // does not stop the rest; a link failure does (the rest: not reached).
     BulkReport writeAll(const std::vector<std::uint32_t>& values, const BulkControl& control = {});
-    // writeAll of the file values (incompleteRead-like refusal when none loaded).
+    // writeAll of the file values; fileError ("no parameter file loaded") and
+    // nothing sent when none was loaded.
     BulkReport importFile(const BulkControl& control = {});
     // writeAll of the factory values.
     BulkReport factoryValues(const BulkControl& control = {});
@@ -147,7 +150,7 @@ class ParameterService {
 
     // "P01.03" or the name; the number text when there is one.
     std::u16string displayName(std::size_t index) const;
-    // "P01.03 (Speed gain): min 0, max 3000, unit rpm" style range text.
+    // "P01.03 takes 0 to 3000 rpm".
     std::string rangeText(std::size_t index) const;
 
   private:

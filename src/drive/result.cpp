@@ -126,7 +126,7 @@ std::string Result::cause() const {
         case Error::portUnavailable:
             return detail.empty() ? "cannot open the serial port" : detail;
         case Error::channelUnavailable:
-            return withDetail("the link is closed", detail);
+            return detail.empty() ? "the link is closed" : detail;
         case Error::broadcastSent:
             return "sent to all stations; no answer expected";
         case Error::outOfRange:

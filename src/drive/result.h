@@ -18,7 +18,7 @@ enum class Error {
     mismatch,            // the answer does not echo the request
     portFailure,         // the port could not be written or configured
     portUnavailable,     // the port cannot be opened (detail: the OS reason)
-    channelUnavailable,  // bad channel, or the channel was closed under the request
+    channelUnavailable,  // bad channel, channel closed under the request, read from station 0
     broadcastSent,       // a write to station 0: sent once, no answer expected
     outOfRange,          // a value outside the parameter's range; nothing sent
     badValue,            // an entered text that is not a number of the type

@@ -56,6 +56,10 @@ DriveSession::~DriveSession() {
 }
 
 Result DriveSession::connect(const LinkSettings& settings) {
+    // Modbus stations are 1 to 247; 0 addresses all of them (writes only).
+    if (settings.station < 0 || settings.station > 247)
+        return Result::failure(Error::badValue, "station " + std::to_string(settings.station) +
+                                                    " is outside 0 to 247");
     std::lock_guard lock(mutex_);
     if (snapshot_.connected) {
         // The old link goes first: disabled, then closed.
@@ -168,7 +172,8 @@ Result DriveSession::finish(std::uint8_t accessCode, const modbus::RunReport& re
     r.error = errorOf(report.outcome, write);
     r.exceptionCode = report.exceptionCode;
     if (report.responseTimeoutMs != 0) r.timeoutMs = report.responseTimeoutMs;
-    if (report.failedAddress != 0 || address == 0) r.address = report.failedAddress;
+    // A long run is split into several requests: name the one that failed.
+    if (report.attempts > 0) r.address = report.failedAddress;
     if (report.outcome == modbus::Outcome::broadcastRead)
         r.detail = "a read from station 0 (all stations) has no answer";
     if (r.error == Error::channelUnavailable && !connected()) r.error = Error::notConnected;

@@ -4,7 +4,9 @@
 // - The user interface thread owns the DriveSession's connect and disconnect,
 //   the services' configuration (ScopeAcquisition::setChannel, ...), and the
 //   JobRunner object (start, cancel, wait). It never waits on the link except
-//   in connect/disconnect (an open, or the end of one run in progress).
+//   in connect/disconnect, which wait for an open or for the end of the run
+//   in progress; a job's run can be a long EEPROM store, so the owner does
+//   not connect or disconnect while a job runs.
 // - The poll thread runs DriveSession::probe, StatusService::poll,
 //   ParameterService::readAll and ScopeAcquisition::acquire, one at a time.
 // - The job thread (JobRunner) runs one long operation at a time: the
@@ -19,9 +21,15 @@
 // - Time-out and retries travel with each request (modbus::RequestTiming);
 //   nothing changes the channel's timing while another thread may use it.
 // - Values in the language tables (driveValue, StatusItem::value, ...) are
-//   written by one thread (the poll thread, or a job) and read by the user
-//   interface thread as whole words; the ParameterService keeps its own copy
-//   of a complete read under its lock for backups.
+//   stored whole by the thread that read them from the drive (the poll
+//   thread, or a job's read) and read whole by the user interface thread; the
+//   ParameterService keeps its own copy of a complete read under its lock for
+//   backups.
+// - Every request goes through the session (not through access()), so that
+//   the write count that dates the parameter reads sees every write.
+// - Lifetimes: the access layer outlives the session, the session outlives
+//   the services, and the services outlive the JobRunner whose jobs use
+//   them (the runner joins its thread in its destructor).
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -78,7 +86,8 @@ class DriveSession {
     // Opens the port, sets the link's timing and enables the drive; then
     // publishes the new generation with fault code kFaultProbe. A session that
     // is connected is disconnected first. Failure: portUnavailable (detail
-    // "cannot open DEVICE: REASON"), portFailure or channelUnavailable.
+    // "cannot open DEVICE: REASON"), portFailure or channelUnavailable; a
+    // station outside 0 to 247 is refused (badValue) before anything opens.
     Result connect(const LinkSettings& settings);
     // Disables the drive (new requests are refused at once), then closes the
     // port, which waits for a run still in progress. No sleeping.
@@ -122,6 +131,8 @@ class DriveSession {
         return writesDone_.load(std::memory_order_acquire) != writeSequence();
     }
 
+    // The access layer, for what the session does not cover (the channel's
+    // port names); requests go through the session.
     modbus::DriveAccess& access() { return access_; }
 
   private:

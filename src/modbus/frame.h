@@ -11,6 +11,10 @@ namespace modbus {
 // 0 for an empty block.
 std::uint8_t modbusLrc(const std::uint8_t* bytes, std::size_t count);
 
+// Length of an RTU response frame, CRC included, as its first bytes give it
+// (exception: 5; reads: 5 + byte count; writes: 8); 0 when they do not tell.
+std::size_t rtuFrameLength(const std::uint8_t* bytes, std::size_t count);
+
 // One byte as two upper-case hexadecimal characters, high nibble first.
 std::array<std::uint8_t, 2> hexEncodeByte(std::uint8_t value);
 
@@ -26,7 +30,8 @@ std::uint8_t hexDecodePair(std::uint8_t high, std::uint8_t low);
 std::uint8_t appendChecksum(ModbusChannel& channel);
 
 // Verifies and strips the checksum of a received frame in the channel's
-// frame area: 0, 8 (checksum wrong) or 224 (malformed).
+// frame area: 0, 8 (checksum wrong) or 224 (malformed, including a receive
+// that holds a whole frame and more).
 std::uint8_t checkResponse(ModbusChannel& channel);
 
 // The two steps above on a bare transaction, for callers without a channel.

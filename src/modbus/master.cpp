@@ -15,6 +15,31 @@ namespace {
 // carries the next request; none of them says when it is done.
 constexpr std::uint64_t kBroadcastTurnaroundMicros = 100'000;
 
+// What a USB serial adapter or the OS may hold back before bytes show as
+// readable (an FTDI latency timer is 16 ms); also the least pause between
+// attempts.
+constexpr std::uint64_t kDeliveryMarginMicros = std::uint64_t{kRetryPauseMs} * 1000;
+
+// Characters of the answer a request expects (the longest that a late
+// answer to it can be, an exception response being shorter).
+std::size_t answerCharacters(const ModbusTransaction& tx, std::uint8_t frameType) {
+    std::size_t rtu = 8;  // a write's echo
+    switch (tx.functionCode) {
+        case kReadCoils:
+        case kReadDiscreteInputs:
+            rtu = 5 + (std::size_t{tx.quantity} + 7) / 8;
+            break;
+        case kReadHoldingRegisters:
+        case kReadInputRegisters:
+            rtu = 5 + 2 * std::size_t{tx.quantity};
+            break;
+        default:
+            break;
+    }
+    // ASCII: ':', the bytes without CRC and the LRC as hex pairs, CR LF.
+    return frameType == kFrameAscii ? 1 + 2 * (rtu - 1) + 2 : rtu;
+}
+
 }  // namespace
 
 void ChannelLock::lock() {
@@ -117,6 +142,12 @@ std::uint8_t ModbusMaster::closeChannel(std::uint8_t channel) {
 }
 
 void ModbusMaster::closeLocked(std::uint8_t n) {
+    // Closing discards what the port has not sent yet: a broadcast, which
+    // nothing acknowledges, must have left first.
+    if (ports_[n].isOpen()) {
+        const std::uint64_t now = platform::monotonicMicros();
+        if (now < lines_[n].notBeforeMicros) platform::sleepMicros(lines_[n].notBeforeMicros - now);
+    }
     ModbusChannel& c = channels_[n];
     c.mode.store(kModeClosed, std::memory_order_relaxed);
     c.channelNumber.store(kNoChannel, std::memory_order_relaxed);
@@ -129,6 +160,12 @@ std::uint8_t ModbusMaster::setChannelTiming(std::uint8_t channel, std::uint16_t 
     channels_[channel].responseTimeoutMs.store(responseTimeoutMs, std::memory_order_relaxed);
     channels_[channel].retries.store(retries, std::memory_order_relaxed);
     return 1;
+}
+
+std::uint64_t ModbusMaster::discardedBytes(std::uint8_t channel) {
+    if (channel >= kChannelCount) return 0;
+    std::lock_guard guard(locks_[channel]);
+    return lines_[channel].discardedBytes;
 }
 
 std::string ModbusMaster::portDevice(std::uint8_t channel) {
@@ -176,9 +213,10 @@ std::uint8_t settle(RunReport& report, std::uint8_t result, Outcome outcome) {
     return result;
 }
 
-// The cause of a failed attempt, from its result and the response as the
-// checks left it (unframed when the checksum was right).
-Outcome classify(std::uint8_t result, const ModbusTransaction& tx, std::uint8_t& exceptionCode) {
+// The cause of a failed attempt, from its result and, when the response was
+// unframed (its checksum right), from the response itself.
+Outcome classify(std::uint8_t result, const ModbusTransaction& tx, std::uint8_t& exceptionCode,
+                 bool unframed = false) {
     exceptionCode = 0;
     switch (result) {
         case kSuccess:
@@ -196,6 +234,7 @@ Outcome classify(std::uint8_t result, const ModbusTransaction& tx, std::uint8_t&
         default:
             break;
     }
+    if (!unframed) return result == kFramingError ? Outcome::malformed : Outcome::mismatch;
     if (tx.frameLength >= 1 && tx.frame[0] != tx.stationByte) return Outcome::wrongStation;
     if (tx.frameLength >= 3 && tx.frame[1] == (tx.functionCode | 0x80)) {
         exceptionCode = tx.frame[2];
@@ -320,7 +359,7 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
     if (tx.stationByte == 0) {
         // A broadcast: every station executes it and none answers.
         report.attempts = 1;
-        const std::uint8_t r = send(n);
+        const std::uint8_t r = send(n, timing.responseTimeoutMs);
         if (r != kSuccess) return settle(report, r, classify(r, tx, report.exceptionCode));
         // write() may return before the frame has left the port.
         lines_[n].notBeforeMicros = platform::monotonicMicros() +
@@ -334,26 +373,93 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
     for (unsigned attempt = 1;; ++attempt) {
         report.attempts = static_cast<std::uint8_t>(std::min(attempt, 255u));
         std::uint8_t r = exchange(n, timing.responseTimeoutMs);
-        if (r == kSuccess)
+        const bool unframed = r == kSuccess;
+        if (unframed)
             r = isWrite ? validateWriteResponse(tx, sentValue)
                         : validateReadResponse(tx, readDestination);
         report.result = r;
-        report.outcome = classify(r, tx, report.exceptionCode);
+        report.outcome = classify(r, tx, report.exceptionCode, unframed);
         if (r == kSuccess) return r;
+        // An exception response that passed every check is this request's
+        // answer: the line is in step. After anything else the drive may still
+        // be answering, or an answer seen may have been another request's.
+        const bool inStep = report.outcome == Outcome::exception && tx.frameLength == 3;
+        if (!inStep) {
+            // A response with a bad checksum came within the time-out: this
+            // request's answer, garbled or cut by a pause, whose rest may
+            // follow; an answer to an earlier request cannot be on its way
+            // (that one was waited out). Anything else may be followed by a
+            // late answer.
+            const std::uint16_t lateBy =
+                report.outcome == Outcome::badChecksum ? 0 : timing.responseTimeoutMs;
+            LineState& line = lines_[n];
+            line.resync = true;
+            line.quietSinceMicros = platform::monotonicMicros();
+            line.guardMicros = std::max(line.guardMicros, guardMicros(n, lateBy));
+        }
         if (attempt >= timing.retries + 1u) return r;
-        platform::sleepMs(kRetryPauseMs);
+        // The guard before the next send includes the pause.
+        if (inStep) platform::sleepMs(kRetryPauseMs);
         std::copy_n(copy.bytes.begin(), copy.length, tx.frame.begin());
         tx.frameLength = copy.length;
     }
 }
 
-std::uint8_t ModbusMaster::send(std::uint8_t n) {
+// The guard: after a failed attempt, an answer to it may begin up to its
+// response time-out late and then takes its frame time to arrive. A drive
+// that was busy answers its queue in order, so once the line has been silent
+// for time-out + answer frame time + one inter-character gap + the adapter's
+// delivery margin, no answer to that request is expected any more, and the
+// next request's answer cannot be confused with it. Only failures pay it: on
+// the good path the line is checked, not waited on. lateByMs is the time-out,
+// or 0 when the answer has already begun.
+std::uint64_t ModbusMaster::guardMicros(std::uint8_t n, std::uint16_t lateByMs) const {
+    const ModbusChannel& c = channels_[n];
+    return std::uint64_t{lateByMs} * 1000 +
+           answerCharacters(c.transaction, c.frameType) * lines_[n].characterMicros +
+           c.interCharGapMicros.load(std::memory_order_relaxed) + kDeliveryMarginMicros;
+}
+
+void ModbusMaster::drain(std::uint8_t n, std::uint64_t since, std::uint64_t guard) {
+    platform::SerialPort& port = ports_[n];
+    std::array<std::uint8_t, 256> scratch{};
+    std::uint64_t last = since;
+    for (;;) {
+        const std::size_t waiting = port.bytesWaiting();
+        if (waiting > 0) {
+            const std::size_t got = port.read(scratch.data(), std::min(waiting, scratch.size()));
+            lines_[n].discardedBytes += got;
+            last = platform::monotonicMicros();
+            if (got > 0) continue;
+        }
+        const std::uint64_t now = platform::monotonicMicros();
+        const std::uint64_t quiet = now > last ? now - last : 0;
+        if (quiet >= guard) return;
+        port.waitReadable(guard - quiet);
+    }
+}
+
+std::uint8_t ModbusMaster::send(std::uint8_t n, std::uint16_t responseTimeoutMs) {
     platform::SerialPort& port = ports_[n];
     if (!port.isOpen()) return kChannelUnavailable;
+    LineState& line = lines_[n];
+    if (const std::uint64_t now = platform::monotonicMicros(); now < line.notBeforeMicros)
+        platform::sleepMicros(line.notBeforeMicros - now);
+    // Bytes nobody asked for (an answer later than the guard, a second
+    // answer, noise) mean the same as a failure: something may still follow,
+    // so the line must fall silent before it carries a request. They are never
+    // just purged, because the rest of such an answer would then be taken
+    // for this request's.
+    if (line.resync || port.bytesWaiting() > 0) {
+        const std::uint64_t guard = guardMicros(n, responseTimeoutMs);
+        if (line.resync)
+            drain(n, line.quietSinceMicros, std::max(line.guardMicros, guard));
+        else
+            drain(n, platform::monotonicMicros(), guard);
+        line.resync = false;
+        line.guardMicros = 0;
+    }
     const ModbusTransaction& tx = channels_[n].transaction;
-    if (const std::uint64_t now = platform::monotonicMicros(); now < lines_[n].notBeforeMicros)
-        platform::sleepMicros(lines_[n].notBeforeMicros - now);
-    port.purge();
     if (!port.write(tx.frame.data(), tx.frameLength)) return kPortFailure;
     return kSuccess;
 }
@@ -364,7 +470,7 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeou
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
 
-    if (const std::uint8_t r = send(n); r != kSuccess) return r;
+    if (const std::uint8_t r = send(n, responseTimeoutMs); r != kSuccess) return r;
 
     tx.frame.fill(0);
     tx.frameLength = 0;

@@ -123,6 +123,10 @@ class ModbusMaster {
     // read while a run may be in progress.
     const ModbusChannel& channel(std::uint8_t n) const { return channels_[n % kChannelCount]; }
 
+    // Bytes dropped by the guard since the channel was opened (answers that
+    // came too late or unasked, noise); for diagnostics and tests.
+    std::uint64_t discardedBytes(std::uint8_t channel);
+
     // The device of the channel's last open and its last port failure in
     // words ("cannot open /dev/ttyUSB0: Permission denied"); empty when none.
     std::string portDevice(std::uint8_t channel);
@@ -146,14 +150,27 @@ class ModbusMaster {
     // Sends the framed request and receives the response into the frame area;
     // the channel lock is held.
     std::uint8_t exchange(std::uint8_t channel, std::uint16_t responseTimeoutMs);
-    // Writes the framed request; the channel lock is held.
-    std::uint8_t send(std::uint8_t channel);
+    // Writes the framed request once the line is known to carry no answer to
+    // an earlier one; the channel lock is held.
+    std::uint8_t send(std::uint8_t channel, std::uint16_t responseTimeoutMs);
+    // Reads and drops bytes until the line has been silent for guardMicros
+    // since `since` or the last byte after it.
+    void drain(std::uint8_t channel, std::uint64_t since, std::uint64_t guardMicros);
+    // The guard of the channel's current request (see master.cpp).
+    std::uint64_t guardMicros(std::uint8_t channel, std::uint16_t lateByMs) const;
 
     // Line state of a channel beside its record; belongs to the lock holder.
     struct LineState {
         std::uint32_t characterMicros = 0;  // one character on the wire
         // No request goes out before this time (monotonicMicros).
         std::uint64_t notBeforeMicros = 0;
+        // Set by a failed attempt: an answer may still be on its way, so the
+        // next request first waits for guardMicros of silence counted from
+        // quietSinceMicros or the last byte after it.
+        bool resync = false;
+        std::uint64_t quietSinceMicros = 0;
+        std::uint64_t guardMicros = 0;
+        std::uint64_t discardedBytes = 0;
     };
 
     std::array<ModbusChannel, kChannelCount> channels_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -179,6 +180,27 @@ TEST(DriveJobs, CancelStopsABackupReadAndTheRunnerJoinsOnDestruction) {
     EXPECT_TRUE(started.load());
 }
 
+TEST(DriveJobs, ProgressWaitingForTheOwnerIsMergedIntoTheLatest) {
+    PostQueue owner;
+    std::vector<std::size_t> shown;
+    bool done = false;
+    {
+        drive::JobRunner jobs(owner.post());
+        drive::Job job;
+        job.body = [](drive::JobContext& c) {
+            for (std::size_t i = 1; i <= 1000; ++i) c.progress(i, 1000);
+        };
+        job.onProgress = [&](std::size_t d, std::size_t) { shown.push_back(d); };
+        job.onDone = [&] { done = true; };
+        ASSERT_TRUE(jobs.start(std::move(job)));
+        jobs.wait();
+    }
+    // The owner ran nothing while the job ran: one progress task, then done.
+    EXPECT_EQ(owner.drain(), 2);
+    EXPECT_EQ(shown, std::vector<std::size_t>{1000});
+    EXPECT_TRUE(done);
+}
+
 TEST(DriveThreads, ScopeSamplesCrossFromThePollThreadInOrder) {
     Rig rig;
     drive::ScopeAcquisition scope(rig.session, rig.language.scopeQuantities());
@@ -201,6 +223,26 @@ TEST(DriveThreads, ScopeSamplesCrossFromThePollThreadInOrder) {
     poll.join();
     for (std::size_t i = 1; i < samples.size(); ++i)
         EXPECT_GE(samples[i].timeMicros, samples[i - 1].timeMicros);
+}
+
+TEST(DriveThreads, DisconnectWaitsForTheRunInProgress) {
+    Rig rig({"--eeprom-ms", "400"});
+    drive::ParameterService parameters(rig.session, rig.language.parameters());
+    rig.connect();
+    rig.sim.ok("log on");
+    drive::Result stored = drive::Result::failure(Error::busy);
+    std::thread job([&] { stored = parameters.storeAll(); });
+    // Once the simulator holds the store command, the run is in progress.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (rig.sim.ok("log dump").substr(0, 2) != "1 " &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    rig.session.disconnect();
+    job.join();
+    // The port was closed only after the drive's answer had come.
+    EXPECT_TRUE(stored.ok()) << stored.cause();
+    std::array<std::uint8_t, 2> value{};
+    EXPECT_EQ(rig.session.readRegisters(0, value).error, Error::notConnected);
 }
 
 TEST(DriveThreads, ConnectAndDisconnectWhileAnotherThreadPolls) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 
 #include "drive_rig.h"
 
@@ -78,6 +79,32 @@ TEST(DriveSession, CausesNameWhatHappened) {
     EXPECT_EQ(r.cause(), "the drive refused the value: exception 03, illegal data value");
 }
 
+TEST(DriveSession, AWriteToStationZeroIsSentOnceToAll) {
+    Rig rig;
+    drive::LinkSettings s = rig.settings();
+    s.station = 0;
+    ASSERT_TRUE(rig.session.connect(s).ok());
+    rig.sim.ok("log on");
+    const std::array<std::uint8_t, 1> on{1};
+    const drive::Result r = rig.session.writeCoils(4, on);
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.error, Error::broadcastSent);
+    EXPECT_EQ(r.cause(), "sent to all stations; no answer expected");
+    // No answer tells when the drive has carried it out: ask the simulator
+    // until it has, with a deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (rig.sim.ok("get coil 4") != "1" && std::chrono::steady_clock::now() < deadline) {
+    }
+    EXPECT_EQ(rig.sim.ok("get coil 4"), "1");
+    EXPECT_EQ(rig.sim.ok("log dump").substr(0, 2), "1 ");
+    // A read has no answer from all stations: refused without a request.
+    std::array<std::uint8_t, 2> value{};
+    const drive::Result read = rig.session.readRegisters(0, value);
+    EXPECT_FALSE(read.ok());
+    EXPECT_EQ(read.cause(), "a read from station 0 (all stations) has no answer");
+    EXPECT_EQ(rig.sim.ok("log dump").substr(0, 2), "1 ");
+}
+
 TEST(DriveSession, APortThatCannotBeOpenedIsNamed) {
     Rig rig;
     drive::LinkSettings s = rig.settings();
@@ -85,6 +112,10 @@ TEST(DriveSession, APortThatCannotBeOpenedIsNamed) {
     const drive::Result r = rig.session.connect(s);
     EXPECT_EQ(r.error, Error::portUnavailable);
     EXPECT_EQ(r.cause().rfind("cannot open /nonexistent/ttyUSB0: ", 0), 0u) << r.cause();
+    EXPECT_FALSE(rig.session.connected());
+    s = rig.settings();
+    s.station = 248;
+    EXPECT_EQ(rig.session.connect(s).error, Error::badValue);
     EXPECT_FALSE(rig.session.connected());
 }
 

@@ -1,6 +1,7 @@
 // StatusService and ScopeAcquisition against servo-sim.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,7 +101,13 @@ TEST(ScopeAcquisition, NearbyChannelsShareOneRequest) {
     rig.scope.setChannel(2, true, 2);
     rig.sim.ok("log on");
     ASSERT_TRUE(rig.scope.acquire().ok());
-    EXPECT_EQ(rig.sim.ok("log dump").substr(0, 2), "1 ");
+    // One request (sent again only if an answer came garbled).
+    std::istringstream frames(rig.sim.ok("log dump"));
+    std::string count;
+    std::string first;
+    std::string frame;
+    frames >> count >> first;
+    while (frames >> frame) EXPECT_EQ(frame, first);
     const std::vector<drive::ScopeSample> samples = rig.take();
     ASSERT_EQ(samples.size(), 3u);
     EXPECT_EQ(samples[0].timeMicros, samples[2].timeMicros);

@@ -249,14 +249,59 @@ TEST_F(Transactions, RtuFrameEndsAtSilenceAsciiFrameAtCrLf) {
                                   });
     Bytes out(2, 0);
     EXPECT_EQ(master.readItems(kCh, 1, 0, out.data(), 2, kHolding), kChecksumError);
-    // Let the rest of the split RTU response arrive: the next request's purge
-    // must discard it.
+    // Let the rest of the split RTU response arrive: the next request first
+    // waits for the line to fall silent and drops it.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(master.readItems(kCh, 1, 0, out.data(), 2,
                                makeSelector(kKindRegisters, kTableOutput, kFrameAscii)),
               kSuccess);
     expectScriptPlayed(responder);
     EXPECT_EQ(out, (Bytes{0x05, 0x00}));
+}
+
+TEST_F(Transactions, AnswerLaterThanTheTimeOutIsNeverTakenForTheNextRequest) {
+    // The first answer comes 60 ms after the 300 ms time-out; the next
+    // request goes out only when the line has been silent long enough, so its
+    // answer is its own.
+    testpeer::Responder responder(peer,
+                                  {
+                                      {readRequest(1, 3, 0, 1), registerResponse(1, 1, 111), 360},
+                                      {readRequest(1, 3, 1, 1), registerResponse(1, 1, 222)},
+                                  });
+    Bytes out(2, 0);
+    RunReport rep;
+    EXPECT_EQ(master.readItems(kCh, 1, 0, out.data(), 2, kHolding, {300, 0}, &rep), kNoResponse);
+    EXPECT_EQ(rep.outcome, Outcome::noAnswer);
+    EXPECT_EQ(master.readItems(kCh, 1, 1, out.data(), 2, kHolding, {300, 0}, &rep), kSuccess);
+    EXPECT_EQ(out, (Bytes{222, 0}));
+    EXPECT_EQ(master.discardedBytes(kCh), registerResponse(1, 1, 111).size());
+    expectScriptPlayed(responder);
+}
+
+TEST_F(Transactions, AReceiveHoldingMoreThanOneFrameIsRefused) {
+    // A late answer and the right one back to back, without the silence that
+    // ends a frame: the first frame is whole and bytes are left over.
+    Bytes glued = registerResponse(1, 1, 99);
+    const Bytes right = registerResponse(1, 1, 5);
+    glued.insert(glued.end(), right.begin(), right.end());
+    const std::string asciiReq = ":010300000001FB\r\n";
+    const std::string asciiGlued = ":010302006397\r\n:0103020005F5\r\n";
+    testpeer::Responder responder(peer, {
+                                            {readRequest(1, 3, 0, 1), glued},
+                                            {Bytes(asciiReq.begin(), asciiReq.end()),
+                                             Bytes(asciiGlued.begin(), asciiGlued.end())},
+                                        });
+    Bytes out(2, 0x77);
+    RunReport rep;
+    EXPECT_EQ(master.readItems(kCh, 1, 0, out.data(), 2, kHolding, {300, 0}, &rep), kFramingError);
+    EXPECT_EQ(rep.outcome, Outcome::malformed);
+    EXPECT_EQ(
+        master.readItems(kCh, 1, 0, out.data(), 2,
+                         makeSelector(kKindRegisters, kTableOutput, kFrameAscii), {300, 0}, &rep),
+        kFramingError);
+    EXPECT_EQ(rep.outcome, Outcome::malformed);
+    EXPECT_EQ(out, (Bytes{0x77, 0x77}));
+    expectScriptPlayed(responder);
 }
 
 TEST_F(Transactions, BytesBeyondTheFrameAreaAreAFramingError) {

@@ -379,6 +379,39 @@ TEST(ResponseFaults, ShapeTheFrame) {
     EXPECT_EQ(sim::shapeResponse(good, f, random).gapAt, 3u);
 }
 
+TEST(ResponseFaults, LateAnswersReplayWithTheSeedAndAsciiKeepsTheFaults) {
+    const simtest::Bytes good = simtest::withCrc({1, 3, 2, 0, 10});
+    sim::FaultSettings f;
+    f.delayMs = 5;
+    f.latePercent = 20;
+    f.lateMs = 250;
+    auto lateOnes = [&](std::uint32_t seed) {
+        std::mt19937 random(seed);
+        std::vector<int> late;
+        for (int i = 0; i < 200; ++i) {
+            const auto d = sim::shapeResponse(good, f, random).delay;
+            EXPECT_TRUE(d == std::chrono::milliseconds(5) || d == std::chrono::milliseconds(255));
+            if (d == std::chrono::milliseconds(255)) late.push_back(i);
+        }
+        return late;
+    };
+    const auto a = lateOnes(7);
+    EXPECT_EQ(lateOnes(7), a);  // one seed, one run
+    EXPECT_NE(lateOnes(8), a);
+    EXPECT_GT(a.size(), 20u);
+    EXPECT_LT(a.size(), 60u);
+
+    // ASCII: ':', hex pairs, LRC, CR LF; a bad CRC becomes a bad LRC.
+    f.clear();
+    std::mt19937 random(1);
+    const auto ascii = sim::shapeResponse(good, f, random, true).bytes;
+    EXPECT_EQ(std::string(ascii.begin(), ascii.end()), ":010302000AF0\r\n");
+    f.badCrc = true;
+    const auto bad = sim::shapeResponse(good, f, random, true).bytes;
+    EXPECT_EQ(std::string(bad.begin(), bad.end() - 4), ":010302000A");
+    EXPECT_NE(bad, ascii);
+}
+
 // ---- The model ----------------------------------------------------------
 
 TEST(ServoModel, SampleQuantityNamesAreRecognised) {

@@ -53,37 +53,54 @@ struct Failure {
     std::string message;
 };
 
-Failure describe(std::uint8_t result, const modbus::ModbusChannel& channel) {
+Failure describe(const modbus::RunReport& report, const modbus::ModbusChannel& channel) {
+    using modbus::Outcome;
     const auto& t = channel.transaction;
-    switch (result) {
-        case modbus::kNoResponse:
-            return {kExitTimeout, "time-out: no response from the drive"};
-        case modbus::kChecksumError:
+    switch (report.outcome) {
+        case Outcome::noAnswer:
+            // The request may have arrived and been executed, its answer lost.
+            if (report.write)
+                return {kExitTimeout,
+                        "time-out: the drive may have applied the write; read it back"};
+            return {kExitTimeout, "time-out: no response from the drive (station " +
+                                      std::to_string(report.station) + ", " +
+                                      std::to_string(report.attempts) + " tries of " +
+                                      std::to_string(report.responseTimeoutMs) + " ms)"};
+        case Outcome::badChecksum:
             return {kExitChecksum, "bad checksum in the response"};
-        case modbus::kFunctionMismatch:
-            if (t.frameLength >= 3 && (t.frame[1] & 0x80)) {
-                char buf[96];
-                std::snprintf(buf, sizeof buf, "exception response %02X (%s) to function %u",
-                              t.frame[2], exceptionName(t.frame[2]).c_str(), t.frame[1] & 0x7Fu);
-                return {kExitException, buf};
-            }
-            return {kExitException, "response with another function code"};
-        case modbus::kFramingError:
-            if (t.frameLength >= 1 && t.frame[0] != t.stationByte)
-                return {kExitFraming,
-                        "wrong station: response from station " + std::to_string(t.frame[0])};
+        case Outcome::exception: {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "exception response %02X (%s) to function %u",
+                          report.exceptionCode, exceptionName(report.exceptionCode).c_str(),
+                          report.functionCode);
+            return {kExitException, buf};
+        }
+        case Outcome::wrongStation:
+            return {kExitFraming, "wrong station: response from station " +
+                                      std::to_string(t.frameLength >= 1 ? t.frame[0] : 0)};
+        case Outcome::malformed:
             return {kExitFraming, "malformed response (framing error)"};
-        case modbus::kAddressMismatch:
-            return {kExitInvalid, "the response echoes another start address"};
-        case modbus::kValueMismatch:
-            return {kExitInvalid, "the response's byte count, quantity or value differs"};
-        case modbus::kPortFailure:
+        case Outcome::mismatch:
+            switch (report.result) {
+                case modbus::kFunctionMismatch:
+                    return {kExitException, "response with another function code"};
+                case modbus::kAddressMismatch:
+                    return {kExitInvalid, "the response echoes another start address"};
+                case modbus::kValueMismatch:
+                    return {kExitInvalid, "the response's byte count, quantity or value differs"};
+                default:
+                    break;
+            }
+            break;
+        case Outcome::portFailure:
             return {kExitPort, "writing to the port failed"};
-        case modbus::kChannelUnavailable:
+        case Outcome::channelUnavailable:
+        case Outcome::portUnavailable:
             return {kExitPort, "channel unavailable"};
         default:
-            return {kExitInvalid, "master result " + std::to_string(result)};
+            break;
     }
+    return {kExitInvalid, "master result " + std::to_string(report.result)};
 }
 
 bool inRange(long long v, long long lo, long long hi) {
@@ -102,6 +119,10 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
     if (o.timeoutMs > 65535) return usage("--timeout must be at most 65535 ms");
     if (o.retries > 255) return usage("--retries must be at most 255");
     const bool isWrite = command == LinkCommand::WriteRegs || command == LinkCommand::WriteCoils;
+    if (o.station == 0 && !isWrite)
+        return usage(
+            "station 0 is the broadcast address: no drive answers it, so nothing can be "
+            "read");
     if (command != LinkCommand::Probe) {
         if (v.size() < 2) return usage(isWrite ? "expected ADDR VALUE..." : "expected ADDR COUNT");
         if (!inRange(v[0], 0, 65535)) return usage("ADDR must be 0 to 65535");
@@ -137,8 +158,9 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
         printError(o.port, why);
         return kExitPort;
     }
-    master.setChannelTiming(ch, static_cast<std::uint16_t>(o.timeoutMs),
-                            static_cast<std::uint8_t>(o.retries));
+    const modbus::RequestTiming timing{static_cast<std::uint16_t>(o.timeoutMs),
+                                       static_cast<std::uint8_t>(o.retries)};
+    modbus::RunReport report;
     const std::uint8_t frame = o.ascii ? modbus::kFrameAscii : modbus::kFrameRtu;
 
     const std::uint16_t addr = command == LinkCommand::Probe ? 0 : static_cast<std::uint16_t>(v[0]);
@@ -152,7 +174,8 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
             std::vector<std::uint8_t> buf(2 * n);
             result = master.readItems(
                 ch, o.station, addr, buf.data(), static_cast<std::uint32_t>(2 * n),
-                modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput, frame));
+                modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput, frame), timing,
+                &report);
             if (result == modbus::kSuccess)
                 for (std::size_t i = 0; i < n; ++i)
                     out.push_back(buf[2 * i] | (buf[2 * i + 1] << 8));
@@ -164,9 +187,9 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
             std::vector<std::uint8_t> buf(n / 8 + 1);
             const std::uint8_t table =
                 command == LinkCommand::ReadCoils ? modbus::kTableOutput : modbus::kTableInput;
-            result =
-                master.readItems(ch, o.station, addr, buf.data(), static_cast<std::uint32_t>(n),
-                                 modbus::makeSelector(modbus::kKindBits, table, frame));
+            result = master.readItems(
+                ch, o.station, addr, buf.data(), static_cast<std::uint32_t>(n),
+                modbus::makeSelector(modbus::kKindBits, table, frame), timing, &report);
             if (result == modbus::kSuccess)
                 for (std::size_t i = 0; i < n; ++i) out.push_back((buf[i / 8] >> (i % 8)) & 1);
             break;
@@ -180,7 +203,8 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
             }
             result = master.writeItems(
                 ch, o.station, addr, buf.data(), static_cast<std::uint32_t>(buf.size()),
-                modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput, frame));
+                modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput, frame), timing,
+                &report);
             break;
         }
         case LinkCommand::WriteCoils: {
@@ -190,12 +214,15 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
                 if (v[i + 1]) buf[i / 8] = static_cast<std::uint8_t>(buf[i / 8] | (1u << (i % 8)));
             result = master.writeItems(
                 ch, o.station, addr, buf.data(), static_cast<std::uint32_t>(n),
-                modbus::makeSelector(modbus::kKindBits, modbus::kTableOutput, frame));
+                modbus::makeSelector(modbus::kKindBits, modbus::kTableOutput, frame), timing,
+                &report);
             break;
         }
     }
     const Failure failure =
-        result == modbus::kSuccess ? Failure{kExitOk, ""} : describe(result, master.channel(ch));
+        result == modbus::kSuccess ? Failure{kExitOk, ""} : describe(report, master.channel(ch));
+    const bool broadcast =
+        result == modbus::kSuccess && report.outcome == modbus::Outcome::broadcastSent;
     master.closeChannel(ch);
 
     if (result != modbus::kSuccess) {
@@ -212,7 +239,12 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
             j["values"] = out;
         else
             j["written"] = v.size() - 1;
+        if (broadcast) j["broadcast"] = true;
         std::cout << j.dump() << '\n';
+    } else if (broadcast) {
+        // Modbus broadcast: every station executes it and none answers.
+        std::cout << "sent to all stations (broadcast, station 0): no answer is expected, so "
+                     "nothing confirms that a drive applied it\n";
     } else if (command == LinkCommand::Probe) {
         std::cout << "drive answered: register 0 = " << out.at(0) << '\n';
     } else {

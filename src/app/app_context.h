@@ -13,10 +13,12 @@
 //   pages and the session it uses go.
 // - The job thread (drive::JobRunner, one for the program) runs the long
 //   operations one at a time: imports, factory restores, EEPROM stores,
-//   parameter writes and backups. The link is shared with the poll thread by
-//   the master's first come, first served channel lock. Closing the window
-//   while a job runs shows what it waits for and closes when the job ends;
-//   the runner is joined before the services it uses are freed.
+//   parameter and output writes, and backups. The link is shared with the
+//   poll thread by the master's first come, first served channel lock.
+//   Closing the window while a job runs shows what it waits for and closes
+//   when the job ends; a disconnect is refused meanwhile.
+// - Each page owns its service; a page that goes waits for its job first
+//   (PageJobs), and the runner, made before the window, is joined after it.
 // - Link state is the DriveSession's (published with release/acquire); the
 //   shell keeps no copy of its own.
 #include <cstddef>

@@ -59,7 +59,8 @@ class MainWindow : public ui::Dialog {
     // Poll thread: waits `duration`, or less when the window asks the thread
     // to stop; returns stopRequested.
     bool waitUnlessStopped(std::chrono::milliseconds duration);
-    // True between a close asked while a job ran and the window's end.
+    // True from a close until the window ends (it may wait for a job or a
+    // poll in a transaction).
     bool closePending() const { return closePending_; }
     bool initialised() const { return initialised_; }
     // True while a poll thread has been started and not yet joined.

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "platform/text.h"
 #include "resources/resources.h"

@@ -4,7 +4,6 @@
 #include <array>
 #include <string>
 
-#include "modbus/channel.h"
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "resources/resources.h"

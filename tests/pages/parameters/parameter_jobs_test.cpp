@@ -173,6 +173,25 @@ TEST_F(ParameterPageJobs, AnImportReportsItsProgressThroughPost) {
     }
 }
 
+TEST_F(ParameterPageJobs, APageThatGoesWhileItsJobRunsWaitsForItAndDropsItsEnd) {
+    Rig rig(sampleLanguage());
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    const std::size_t speed = rig.program.indexOf(u"P03.01");
+    sim.ok("set param " + std::to_string(speed) + " 77");
+    ASSERT_TRUE(page.userClick(ParameterPage::kEepromButton));
+    ASSERT_TRUE(page.busy());
+    // The window and then the object go with the store under way.
+    page.destroy();
+    rig.page.reset();
+    EXPECT_FALSE(rig.program.jobs.busy()) << "the page went before its job had ended";
+    EXPECT_EQ(sim.ok("get eeprom " + std::to_string(speed)), "77");
+    // The end, already posted, finds no page and shows nothing.
+    rig.backend.pumpPosted();
+    EXPECT_TRUE(rig.messages().empty());
+    EXPECT_EQ(rig.program.context.jobsInFlight, 0);
+}
+
 // The values of a backup file, one per parameter.
 std::vector<std::uint32_t> backupValues(const fs::path& file, std::size_t count) {
     data::ParameterTable copy(count);

@@ -132,8 +132,8 @@ inline long long simParam(testsupport::SimProcess& sim, std::size_t index) {
     return std::stoll(sim.ok("get param " + std::to_string(index)));
 }
 
-using testsupport::TempDir;
 using pages::ParameterPage;
+using testsupport::TempDir;
 using Icon = ui::MessageIcon;
 
 // The page hosted as a modeless window on the headless backend.
@@ -184,8 +184,8 @@ struct Rig {
 };
 
 inline ::testing::AssertionResult isMessage(const ui::HeadlessBackend::Message& m,
-                                     std::u16string_view text, std::u16string_view caption,
-                                     Icon icon) {
+                                            std::u16string_view text, std::u16string_view caption,
+                                            Icon icon) {
     if (m.text == text && m.caption == caption && m.icon == icon)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()

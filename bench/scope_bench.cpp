@@ -21,13 +21,10 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/link_state.h"
 #include "data/language.h"
-#include "data/model_sets.h"
-#include "modbus/drive_access.h"
-#include "modbus/master.h"
 #include "pages/scope/scope_page.h"
 #include "platform/program_dir.h"
+#include "support/program_rig.h"
 #include "support/sim_process.h"
 #include "ui/headless.h"
 
@@ -58,30 +55,20 @@ void BM_ScopeOneChannel10ms(benchmark::State& state) {
     sim.exportAsCom(1);
 
     ui::HeadlessBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive(master);
-    drive.initModbus();
-    data::LanguageData language;
+    testsupport::ProgramRig program;
+    data::LanguageData& language = program.language;
     if (!data::loadLanguageFile(platform::programDirectory() / "Language" / "DefineEn.cfg",
                                 language) ||
         language.scopeQuantities().empty()) {
         state.SkipWithError("no scope quantities in Language/DefineEn.cfg");
         return;
     }
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 1;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    app::AppContext& context = program.context;
     context.pageRect = {2, 25, 985, 685};
-
-    if (drive.openLink(0, 115200, 8, 0, 0) != modbus::kLinkSuccess) {
+    if (!program.connect()) {
         state.SkipWithError("cannot open COM1");
         return;
     }
-    drive.setLinkTiming(0, 200, 5);
-    drive.selectDrive(0, 1, modbus::kFrameRtu, true);
-    link.connected.store(1);
-    link.faultCode.store(0);
 
     ui::Dialog main(resources::kMainDialog);
     ScopePage page(context);

@@ -1,12 +1,35 @@
 #pragma once
+// Threads of the application shell: who owns what.
+//
+// - The user interface thread owns every window, page and control, the
+//   DriveSession's connect and disconnect, and starting jobs. It never waits
+//   on the link: the drive work it asks for runs on the poll thread or as a
+//   job, and reaches it back through the dialog layer's post.
+// - The poll thread (PollLoop, one per main window) probes the link and runs
+//   the selected page's poll() (status read, parameter block read, scope
+//   acquisition). It touches no control; what it reads it leaves in atomic
+//   words or posts. It waits for its next pass on the window's stop signal,
+//   so that closing wakes it at once, and the window joins it before the
+//   pages and the session it uses go.
+// - The job thread (drive::JobRunner, one for the program) runs the long
+//   operations one at a time: imports, factory restores, EEPROM stores,
+//   parameter and output writes, and backups. The link is shared with the
+//   poll thread by the master's first come, first served channel lock.
+//   Closing the window while a job runs shows what it waits for and closes
+//   when the job ends; a disconnect is refused meanwhile.
+// - Each page owns its service; a page that goes waits for its job first
+//   (PageJobs), and the runner, made before the window, is joined after it.
+// - Link state is the DriveSession's (published with release/acquire); the
+//   shell keeps no copy of its own.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
-#include "app/link_state.h"
 #include "data/language.h"
 #include "data/model_sets.h"
-#include "modbus/drive_access.h"
+#include "drive/jobs.h"
+#include "drive/session.h"
 #include "ui/geometry.h"
 
 namespace app {
@@ -16,8 +39,10 @@ namespace app {
 // tables never change size while the main window runs; pages change only
 // their value fields.
 struct AppContext {
-    LinkState& link;
-    modbus::DriveAccess& drive;
+    drive::DriveSession& session;
+    // The program's job thread, for the drive work that takes longer than a
+    // user interface thread may wait.
+    drive::JobRunner& jobs;
     // The language file with the UI texts and the parameter, status, scope and
     // alarm tables.
     data::LanguageData& language;
@@ -31,6 +56,11 @@ struct AppContext {
     // pixels). Written by the main window's layout before it asks the pages to
     // lay themselves out; user interface thread only.
     ui::Rect pageRect{};
+    // User interface thread: page jobs started whose end the page has not
+    // shown yet (PageJobs), and the call made after each has been shown; the
+    // main window closes there when it waits.
+    int jobsInFlight = 0;
+    std::function<void()> jobEnded{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

@@ -17,7 +17,7 @@ class MainPage : public ui::Dialog {
 
     // Poll thread, while this page is the selected tab, the link is connected
     // and no fault is flagged: one round of drive reads. Returns the drive
-    // access result code (0 = success), which becomes LinkState::faultCode.
+    // access result code (0 = success), which becomes the session's fault code.
     // Runs off the user interface thread: it must not touch controls and must
     // never wait for the user interface thread (the window waits for the poll
     // thread when it closes). The loop pauses 20 ms after each poll of every

@@ -1,11 +1,11 @@
 #include "app/main_window.h"
 
-#include <chrono>
 #include <system_error>
 #include <utility>
 
 #include "app/dialogs.h"
 #include "app/poll_loop.h"
+#include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
 
@@ -16,12 +16,15 @@ MainWindow::MainWindow(AppContext& context, const PageFactory& pages, ThreadLaun
       context_(context),
       pageSet_(pages ? pages(context) : PageSet{}),
       tabs_(*this, kTabControl),
-      launcher_(std::move(launcher)) {}
+      launcher_(std::move(launcher)) {
+    context_.jobEnded = [this] { closeWhenIdle(); };
+}
 
 MainWindow::~MainWindow() {
     // The window normally joined the thread when it was destroyed; this covers
     // an object that goes while its window is still there.
     stopPollThread();
+    context_.jobEnded = nullptr;
 }
 
 MainPage* MainWindow::page(int index) const {
@@ -82,22 +85,65 @@ void MainWindow::layoutPages() {
 }
 
 void MainWindow::startPollThread() {
-    stopRequested_.store(0, std::memory_order_relaxed);
-    std::function<void()> body = [this] { PollLoop(*this).run(); };
+    {
+        std::lock_guard lock(stopMutex_);
+        stopRequested_.store(false, std::memory_order_release);
+        pollDone_ = false;
+    }
+    pollEnded_ = false;
+    std::function<void()> body = [this] {
+        PollLoop(*this).run();
+        {
+            std::lock_guard lock(stopMutex_);
+            pollDone_ = true;
+        }
+        stopSignal_.notify_all();
+        // Dropped when the window has gone by then.
+        post([this] { pollThreadEnded(); });
+    };
     try {
         pollThread_ = launcher_ ? launcher_(std::move(body)) : std::thread(std::move(body));
     } catch (const std::system_error&) {
         pollThread_ = std::thread();
     }
-    if (!pollThread_.joinable()) ui::messageBox(u"Creat thread error!", u"Error");
+    if (!pollThread_.joinable()) {
+        {
+            std::lock_guard lock(stopMutex_);
+            pollDone_ = true;
+        }
+        pollEnded_ = true;
+        ui::messageBox(u"Creat thread error!", u"Error");
+    }
+}
+
+void MainWindow::requestStop() {
+    {
+        std::lock_guard lock(stopMutex_);
+        stopRequested_.store(true, std::memory_order_release);
+    }
+    stopSignal_.notify_all();
 }
 
 void MainWindow::stopPollThread() {
-    stopRequested_.store(1, std::memory_order_relaxed);
+    requestStop();
+    // A poll inside a transaction (a time-out with retries lasts over a
+    // second) ends first: the pages, tables and link it uses go only after.
     if (pollThread_.joinable()) pollThread_.join();
 }
 
+void MainWindow::pollThreadEnded() {
+    pollEnded_ = true;
+    closeWhenIdle();
+}
+
+bool MainWindow::waitUnlessStopped(std::chrono::milliseconds duration) {
+    std::unique_lock lock(stopMutex_);
+    return stopSignal_.wait_for(lock, duration, [this] { return stopRequested(); });
+}
+
 void MainWindow::setStatusText(std::u16string_view status) {
+    // While the window waits for a job to close, the line says so.
+    if (closePending_) return;
     if (text(kStatusLine) != status) setText(kStatusLine, status);
 }
 
@@ -151,13 +197,45 @@ void MainWindow::onSystemCommand(int command) {
     Dialog::onSystemCommand(command);
 }
 
+void MainWindow::onClose() {
+    if (closePending_) return;
+    closePending_ = true;
+    requestStop();
+    {
+        // The thread normally waits for its next pass and ends at once.
+        std::unique_lock lock(stopMutex_);
+        if (stopSignal_.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs),
+                                 [this] { return pollDone_; }))
+            pollEnded_ = true;
+    }
+    std::u16string waiting;
+    if (context_.jobsInFlight > 0)
+        // The job is left to end: an EEPROM store or an import cut short
+        // leaves the drive half-written.
+        waiting = u"Closing: waiting for \"" + platform::fromUtf8(context_.jobs.current()) +
+                  u"\" to finish...";
+    else if (!pollEnded_)
+        waiting = u"Closing: waiting for the drive's answer...";
+    if (!waiting.empty() && text(kStatusLine) != waiting) setText(kStatusLine, waiting);
+    closeWhenIdle();
+}
+
+void MainWindow::onCancel() {
+    onClose();
+}
+
+void MainWindow::closeWhenIdle() {
+    if (!closePending_ || !exists() || context_.jobsInFlight > 0 || !pollEnded_) return;
+    // The runner turns idle right after it has handed the job's end over.
+    context_.jobs.wait();
+    endDialog(ui::kIdCancel);
+}
+
 void MainWindow::onDestroy() {
-    stopRequested_.store(1, std::memory_order_relaxed);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kStopWaitMs));
-    // A poll inside a transaction (a time-out with retries lasts over a
-    // second) may still run after the wait: the pages, tables and link it uses
-    // go only after it has ended.
     stopPollThread();
+    // Normally no job runs by now (closing waited for it); a window destroyed
+    // another way still lets it end before the pages and services go.
+    context_.jobs.wait();
 }
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key /*key*/) {

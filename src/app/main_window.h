@@ -1,7 +1,10 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +25,10 @@ using ThreadLauncher = std::function<std::thread(std::function<void()> body)>;
 // The program's only top-level window (template 102), run modally by the start
 // sequence: the tab control with the pages, the status line under it, the
 // About entry of the system menu, the 100 ms timer that refreshes the selected
-// page, and the poll thread.
+// page, and the poll thread. Closing stops the poll thread; while a job runs,
+// or a poll is inside a slow transaction, the status line says what the
+// window waits for and the window closes once that has ended: the user
+// interface thread never blocks on it.
 class MainWindow : public ui::Dialog {
   public:
     static constexpr int kTabControl = 1064;
@@ -30,8 +36,10 @@ class MainWindow : public ui::Dialog {
     static constexpr int kAboutCommand = 16;
     static constexpr int kRefreshTimer = 1;
     static constexpr int kRefreshPeriodMs = 100;
-    // How long the window's destroy step waits before it joins the poll thread.
-    static constexpr int kStopWaitMs = 300;
+    // How long a close waits in place for the poll thread to end (it ends
+    // at once unless a transaction is under way) before it shows that it
+    // waits and lets the thread's end close the window.
+    static constexpr int kCloseWaitMs = 100;
 
     // Constructs the pages through the factory. An empty launcher starts a
     // std::thread.
@@ -44,9 +52,16 @@ class MainWindow : public ui::Dialog {
     // nullptr.
     MainPage* page(int index) const;
 
-    // Read by the poll thread.
+    // Read by the poll thread. The selected tab is a hint (a poll of the tab
+    // just left is harmless), so relaxed suffices.
     int visiblePage() const { return visiblePage_.load(std::memory_order_relaxed); }
-    bool stopRequested() const { return stopRequested_.load(std::memory_order_relaxed) != 0; }
+    bool stopRequested() const { return stopRequested_.load(std::memory_order_acquire); }
+    // Poll thread: waits `duration`, or less when the window asks the thread
+    // to stop; returns stopRequested.
+    bool waitUnlessStopped(std::chrono::milliseconds duration);
+    // True from a close until the window ends (it may wait for a job or a
+    // poll in a transaction).
+    bool closePending() const { return closePending_; }
     bool initialised() const { return initialised_; }
     // True while a poll thread has been started and not yet joined.
     bool pollThreadRunning() const { return pollThread_.joinable(); }
@@ -70,6 +85,8 @@ class MainWindow : public ui::Dialog {
     void onPaint(ui::DrawContext& dc) override;
     void onSystemCommand(int command) override;
     void onDestroy() override;
+    void onClose() override;
+    void onCancel() override;
     ui::KeyAction preTranslateKey(ui::Key key) override;
 
   private:
@@ -77,7 +94,11 @@ class MainWindow : public ui::Dialog {
     void layoutPages();
     void buildPages();
     void startPollThread();
+    void requestStop();
     void stopPollThread();
+    void pollThreadEnded();
+    // Ends the window once a close waits for nothing any more.
+    void closeWhenIdle();
 
     AppContext& context_;
     PageSet pageSet_;
@@ -85,7 +106,16 @@ class MainWindow : public ui::Dialog {
     // The pages of the tabs, in tab order; fixed before the poll thread starts.
     std::vector<MainPage*> tabPages_;
     std::atomic<std::int32_t> visiblePage_{0};
-    std::atomic<std::int32_t> stopRequested_{0};
+    // Set with release under stopMutex_, so that a waiting poll thread
+    // cannot miss it between its check and its wait.
+    std::atomic<bool> stopRequested_{false};
+    std::mutex stopMutex_;
+    std::condition_variable stopSignal_;
+    // Under stopMutex_: the poll thread has left its loop (true while none runs).
+    bool pollDone_ = true;
+    // User interface thread: a close asked for, waiting for a job or a poll.
+    bool closePending_ = false;
+    bool pollEnded_ = true;
     bool initialised_ = false;
     ThreadLauncher launcher_;
     std::thread pollThread_;

@@ -1,51 +1,42 @@
 #include "app/poll_loop.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "app/app_context.h"
 #include "app/main_window.h"
 
 namespace app {
-namespace {
-
-void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-}  // namespace
 
 PollLoop::PollLoop(MainWindow& window) : window_(window), context_(window.context()) {}
 
 int PollLoop::run() {
-    constexpr auto r = std::memory_order_relaxed;
-    LinkState& link = context_.link;
+    using std::chrono::milliseconds;
+    drive::DriveSession& session = context_.session;
     while (!window_.stopRequested()) {
-        if (link.connected.load(r) == 0) {
+        if (!session.connected()) {
             showStatus(66, u"通讯未连接");
-            sleepMs(kIdleSleepMs);
+            window_.waitUnlessStopped(milliseconds(kIdleSleepMs));
             continue;
         }
+        // A result belongs to the connection it was made on: one that ends
+        // after a disconnect or a new connect is dropped by noteFault.
+        const std::uint64_t generation = session.generation();
         const int page = window_.visiblePage();
         bool acquired = false;
-        if (link.faultCode.load(r) != 0) {
-            // The probe: one holding register at address 0; the value is not used.
-            std::array<std::uint8_t, 4> scratch{};
-            const std::uint8_t result = context_.drive.readRegisters(0, scratch.data(), 2);
-            link.faultCode.store(result, r);
-            if (result != 0)
-                showStatus(65, u"网络通讯异常");
-            else
+        if (session.faultCode() != 0) {
+            // The probe stores its own result as the fault code.
+            if (session.probe())
                 showStatus(64, u"通讯连接OK");
+            else
+                showStatus(65, u"网络通讯异常");
         } else if (const auto result = window_.pollPage(page)) {
-            link.faultCode.store(*result, r);
+            session.noteFault(generation, *result);
             acquired = page == kScopePage;
         }
         // Only a scope acquisition goes on without a pause: it paces itself.
         // A probe does not, and a link that fails at once must not spin.
-        if (!acquired) sleepMs(kPollSleepMs);
+        if (!acquired) window_.waitUnlessStopped(milliseconds(kPollSleepMs));
     }
     return 0;
 }

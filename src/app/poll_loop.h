@@ -12,12 +12,13 @@ struct AppContext;
 // "通讯未连接" (UI 66) every 100 ms; while a fault is flagged (or right after
 // a connect) it probes holding register 0 until the drive answers, showing
 // "网络通讯异常" (UI 65) or "通讯连接OK" (UI 64); otherwise it polls the
-// selected page and keeps the result as the link's fault code.
+// selected page and keeps the result as the session's fault code. Its pauses
+// end early when the window asks it to stop.
 class PollLoop {
   public:
     explicit PollLoop(MainWindow& window);
 
-    // Runs until the window's stopRequested is set; returns 0.
+    // Runs until the window's stopRequested is set; returns 0. Poll thread.
     int run();
 
     // The pause after a pass without a link, and after any other pass but a

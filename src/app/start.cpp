@@ -139,8 +139,7 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     modbus::ModbusMaster master;
     modbus::DriveAccess drive(master);
     drive.initModbus();
-    LinkState link;
-    link.reset();
+    drive::DriveSession session(drive);
     data::LanguageData language;  // every UI text absent, every table empty
 
     int choice = LanguageDialog::Chinese;
@@ -174,7 +173,10 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     if (!startReport.empty() && !unread.empty()) startReport += u"\n\n";
     reportError(startReport + unread, words);
 
-    AppContext context{link, drive, language, models, modelTableLoaded, settingsWord};
+    // Declared after the tables and before the window: it is joined after
+    // the window has gone and before the tables that its jobs use.
+    drive::JobRunner jobs([](std::function<void()> task) { ui::post(std::move(task)); });
+    AppContext context{session, jobs, language, models, modelTableLoaded, settingsWord};
     {
         MainWindow window(context, pages, options.launchThread);
         window.runModal();

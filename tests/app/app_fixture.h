@@ -28,6 +28,7 @@
 #include "modbus/master.h"
 #include "platform/text.h"
 #include "support/language_file.h"
+#include "support/program_rig.h"
 #include "support/temp_dir.h"
 #include "ui/headless.h"
 
@@ -114,19 +115,14 @@ using testsupport::writeUtf16;
 // builds them, on the headless backend of this thread.
 struct Shell {
     ui::HeadlessBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    data::LanguageData language;
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 1;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    testsupport::ProgramRig program;
+    drive::DriveSession& session = program.session;
+    app::AppContext& context = program.context;
     PageRefs pages;
     std::unique_ptr<app::MainWindow> window;
 
-    explicit Shell(std::u16string_view languageText = {}, app::ThreadLauncher launcher = {}) {
-        drive.initModbus();
-        if (!languageText.empty()) language = data::parseLanguageText(languageText);
+    explicit Shell(std::u16string_view languageText = {}, app::ThreadLauncher launcher = {})
+        : program(languageText) {
         window = std::make_unique<app::MainWindow>(context, countingPages(pages), launcher);
     }
     ~Shell() {
@@ -135,9 +131,15 @@ struct Shell {
     }
 
     // Runs the window modally with the script as the user; the window is
-    // closed afterwards if the script left it open.
+    // closed afterwards if the script left it open (a close that waits for
+    // the poll thread's transaction ends once the posted work says so).
     int run(std::function<void(app::MainWindow&)> script) {
-        backend.queueModalScript(102, [this, script](ui::Dialog&) { script(*window); });
+        backend.queueModalScript(102, [this, script](ui::Dialog&) {
+            script(*window);
+            if (window->modalEnded()) return;
+            window->userClose();
+            EXPECT_TRUE(waitFor([this] { return window->modalEnded(); }));
+        });
         return window->runModal();
     }
 
@@ -145,13 +147,7 @@ struct Shell {
 
     // Pumps posted tasks until the condition holds or the time-out passes.
     bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            backend.pumpPosted();
-            if (condition()) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(5ms);
-        }
+        return testsupport::pumpUntil(backend, condition, timeout);
     }
     bool waitForStatus(std::u16string_view text, std::chrono::milliseconds timeout = 30s) {
         return waitFor([&] { return statusLine() == text; }, timeout);

@@ -1,8 +1,10 @@
 // The poll loop with the main window on the headless backend: the status line,
-// the page polls and their faults, and (against servo-sim on a pty) the probe,
-// a drive that stops answering, and closing during a transaction.
+// the page polls and their faults (on a line where nothing answers), and
+// (against servo-sim on a pty) the probe, a drive that stops answering, and
+// closing during a transaction.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <sstream>
 
 #include "app_fixture.h"
@@ -13,7 +15,6 @@ namespace {
 using namespace apptest;
 using app::MainWindow;
 
-constexpr auto r = std::memory_order_relaxed;
 const std::u16string kWithScope = uiTextsFile({{3, u"【示波器】"}});
 
 // The shortest pause between the end of one poll and the start of the next.
@@ -32,15 +33,16 @@ TEST(PollLoop, WithoutALinkItShowsTheTextAndPollsNothing) {
         shell.backend.pumpPosted();
         EXPECT_EQ(shell.statusLine(), u"Offline");
         EXPECT_EQ(shell.pages.status->polls.load(), 0);
-        EXPECT_EQ(shell.link.faultCode.load(), 0);
+        EXPECT_EQ(shell.session.faultCode(), 0);
     });
 }
 
 TEST(PollLoop, AHealthyLinkPollsTheSelectedPageOnly) {
     Shell shell(kWithScope);
     const PageRefs& p = shell.pages;
+    // Connected and healthy before the poll thread starts.
+    ASSERT_TRUE(shell.program.connectIdleLine().ok());
     shell.run([&](MainWindow& w) {
-        shell.link.connected.store(1, r);
         EXPECT_TRUE(shell.waitFor([&] { return p.status->polls.load() >= 3; }));
         EXPECT_EQ(p.parameters->polls.load(), 0);
         EXPECT_EQ(p.scope->polls.load(), 0);
@@ -50,7 +52,7 @@ TEST(PollLoop, AHealthyLinkPollsTheSelectedPageOnly) {
         EXPECT_EQ(p.scope->polls.load(), 0);
         w.userClickTab(MainWindow::kTabControl, 2);
         EXPECT_TRUE(shell.waitFor([&] { return p.scope->polls.load() >= 3; }));
-        EXPECT_EQ(shell.link.faultCode.load(), 0);
+        EXPECT_EQ(shell.session.faultCode(), 0);
     });
     // Read after the thread has been joined.
     EXPECT_GE(shortestPause(*p.status), 20ms);
@@ -61,17 +63,21 @@ TEST(PollLoop, AFailedPollTurnsTheFollowingPassesIntoProbes) {
     Shell shell;
     CountingPage& status = *shell.pages.status;
     status.result = modbus::kAccessNoResponse;
+    // Nothing answers on the line: every probe times out after 20 ms.
+    ASSERT_TRUE(shell.program.connectIdleLine({20, 0}).ok());
+    const std::uint64_t generation = shell.session.generation();
     shell.run([&](MainWindow&) {
-        shell.link.connected.store(1, r);
-        // No port is open: the probe fails at once with "no link".
         EXPECT_TRUE(shell.waitForStatus(u"网络通讯异常"));
-        EXPECT_EQ(shell.link.faultCode.load(), modbus::kAccessNoLink);
+        EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(status.polls.load(), 1) << "no page poll while the fault is flagged";
-        // Clearing the fault (as a disconnect does) resumes the page poll.
+        // Clearing the fault resumes the page poll (the probes keep setting
+        // it again, so it is cleared until a pass sees it clear).
         status.result = 0;
-        shell.link.faultCode.store(0, r);
-        EXPECT_TRUE(shell.waitFor([&] { return status.polls.load() >= 2; }));
+        EXPECT_TRUE(shell.waitFor([&] {
+            shell.session.noteFault(generation, 0);
+            return status.polls.load() >= 2;
+        }));
     });
 }
 
@@ -91,21 +97,12 @@ class PollLoopOnADrive : public ::testing::Test {
   protected:
     void SetUp() override { sim.exportAsCom(1); }
 
-    // What the connection page does on connect to COM1, station 1.
+    // What the connection page does on connect to COM1, station 1: the
+    // fault flagged, so that the loop probes first.
     void connect(Shell& shell, std::uint16_t timeoutMs = 200, std::uint8_t retries = 5) {
-        app::LinkState& link = shell.link;
-        link.station.store(1, r);
-        link.channel.store(0, r);
-        link.parity.store(0, r);
-        link.baudRate.store(115200, r);
-        link.retries.store(retries, r);
-        link.timeoutMs.store(timeoutMs, r);
-        ASSERT_EQ(shell.drive.openLink(0, 115200, 8, 0, 0), modbus::kLinkSuccess)
-            << shell.drive.linkError(0);
-        link.faultCode.store(3, r);
-        link.connected.store(1, r);
-        shell.drive.setLinkTiming(0, timeoutMs, retries);
-        shell.drive.selectDrive(0, 1, modbus::kFrameRtu, true);
+        const drive::Result result =
+            shell.program.connect(drive::kFaultProbe, {timeoutMs, retries});
+        ASSERT_TRUE(result.ok()) << result.cause();
     }
 
     // The requests the simulator received since `log on`.
@@ -119,8 +116,8 @@ class PollLoopOnADrive : public ::testing::Test {
     static void readThroughTheDrive(Shell& shell) {
         for (int i = 0; i < 3; ++i)
             shell.pages.at(i)->onPoll = [&shell] {
-                std::uint8_t value[4] = {};
-                return shell.drive.readRegisters(22, value, 2);
+                std::array<std::uint8_t, 2> value{};
+                return shell.session.readRegisters(22, value).accessCode();
             };
     }
 
@@ -136,7 +133,7 @@ TEST_F(PollLoopOnADrive, TheFirstExchangeAfterConnectIsTheProbe) {
         connect(shell);
         EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
         EXPECT_TRUE(shell.waitFor([&] { return shell.pages.status->polls.load() >= 2; }));
-        EXPECT_EQ(shell.link.faultCode.load(), 0);
+        EXPECT_EQ(shell.session.faultCode(), 0);
     });
     const auto log = requests();
     ASSERT_GE(log.size(), 3u);
@@ -156,7 +153,7 @@ TEST_F(PollLoopOnADrive, ADriveThatStopsAnsweringShowsTheFaultAndRecoversByItsel
 
         sim.ok("noanswer on");
         ASSERT_TRUE(shell.waitForStatus(u"网络通讯异常"));
-        EXPECT_EQ(shell.link.faultCode.load(), modbus::kAccessNoResponse);
+        EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         const int pollsWhileFaulty = parameters.polls.load();
         sim.ok("log on");
         ASSERT_TRUE(shell.waitFor([&] { return requests().size() >= 2; }));
@@ -167,7 +164,7 @@ TEST_F(PollLoopOnADrive, ADriveThatStopsAnsweringShowsTheFaultAndRecoversByItsel
         sim.ok("noanswer off");
         EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
         EXPECT_TRUE(shell.waitFor([&] { return parameters.polls.load() > pollsWhileFaulty + 1; }));
-        EXPECT_EQ(shell.link.faultCode.load(), 0);
+        EXPECT_EQ(shell.session.faultCode(), 0);
     });
 }
 
@@ -183,10 +180,18 @@ TEST_F(PollLoopOnADrive, ClosingWaitsForTheTransactionInFlight) {
     sim.ok("noanswer on");
     sim.ok("log on");
     shell.run([&](MainWindow& w) {
-        // A probe that waits 3 s for its answer, far beyond the window's 300 ms.
+        // A probe that waits 3 s for its answer.
         connect(shell, 3000, 0);
         ASSERT_TRUE(shell.waitFor([&] { return !requests().empty(); }));
+        // The close does not block the user interface thread: it says what
+        // it waits for, and the end of the transaction ends the window.
         w.userClose();
+        EXPECT_FALSE(ended.load()) << "the close waited for the transaction";
+        EXPECT_FALSE(w.modalEnded());
+        EXPECT_TRUE(w.closePending());
+        EXPECT_EQ(shell.statusLine(), u"Closing: waiting for the drive's answer...");
+        EXPECT_TRUE(shell.waitFor([&] { return w.modalEnded(); }));
+        EXPECT_TRUE(ended.load());
     });
     EXPECT_TRUE(ended.load()) << "the poll thread outlived the window";
     EXPECT_FALSE(shell.window->pollThreadRunning());

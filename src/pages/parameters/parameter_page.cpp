@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
-#include "data/value_file.h"
-#include "platform/clock.h"
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
@@ -23,16 +23,12 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr std::u16string_view kFileFilter = u"(*.dat)|*.dat|*(*.*)|*.*||";
 constexpr std::u16string_view kUnknown = u"未知";
 
-// Time-out and retries of the one-parameter EEPROM command.
-constexpr std::uint16_t kStoreOneTimeoutMs = 400;
-constexpr std::uint8_t kStoreOneRetries = 0;
-// The store-all command gets saveTimeoutMs plus this, and one retry.
-constexpr std::uint32_t kStoreAllExtraMs = 2000;
-constexpr std::uint8_t kStoreAllRetries = 1;
-constexpr unsigned kSaveWaitStepMs = 20;
-
-constexpr std::uint32_t kSaveBusy = 2;
-constexpr std::uint32_t kSaveSucceeded = 1;
+// The buttons that start drive work or change what a job reads; disabled
+// while a job of the page runs.
+constexpr std::array<int, 7> kJobControls{
+    ParameterPage::kBackupButton,  ParameterPage::kLoadButton,   ParameterPage::kImportButton,
+    ParameterPage::kFactoryButton, ParameterPage::kEepromButton, ParameterPage::kWriteButton,
+    ParameterPage::kModelCombo};
 
 // Column headers: UI entry, default, width.
 struct ColumnSpec {
@@ -61,58 +57,24 @@ constexpr std::array<std::pair<int, std::size_t>, 10> kCaptions{{
     {ParameterPage::kWriteButton, 82},
 }};
 
-std::uint32_t tickMs() {
-    return static_cast<std::uint32_t>(platform::monotonicMicros() / 1000);
+// The expected duration of the EEPROM store-all: UI 104, else the default.
+std::uint32_t saveTimeoutOf(const app::AppContext& context) {
+    if (!context.uiTexts().present(104)) return drive::kDefaultSaveTimeoutMs;
+    return data::readDecimal(context.uiTexts()[104].view());
 }
 
 }  // namespace
 
-ParameterPage::ParameterPage(app::AppContext& context, app::ThreadLauncher launcher)
-    : MainPage(resources::kParameterPage), context_(context), launcher_(std::move(launcher)) {
-    if (context_.uiTexts().present(104))
-        saveTimeoutMs_ = data::readDecimal(context_.uiTexts()[104].view());
-    planReads();
-}
+ParameterPage::ParameterPage(app::AppContext& context)
+    : MainPage(resources::kParameterPage),
+      context_(context),
+      service_(context.session, context.language.parameters(), saveTimeoutOf(context)),
+      jobs_(context) {}
 
-ParameterPage::~ParameterPage() {
-    // The window normally went first (onDestroy); this covers a page object
-    // that goes while its window is still there.
-    stopWorkerThread();
-}
+ParameterPage::~ParameterPage() = default;
 
 std::u16string ParameterPage::uiText(std::size_t index, std::u16string_view fallback) const {
     return std::u16string(context_.uiText(index, fallback));
-}
-
-// The blocks that the poll reads: from the first parameter's register to the
-// last one's, 12 registers a block, as many as the read buffer holds and the
-// register space leaves room for (a block must end at or below 65535). The
-// parameters whose bytes lie inside what is read are the readable ones.
-void ParameterPage::planReads() {
-    const auto table =
-        std::span<const data::ParameterDefinition>(parameters().data(), parameters().size());
-    if (table.empty()) return;
-    firstAddress_ = table.front().address;
-    const std::uint32_t first = firstAddress_;
-    const std::uint32_t last = table.back().address;
-    const std::uint32_t wanted = last < first ? 0 : (last - first) / kBlockRegisters + 1;
-    const std::uint32_t bufferBlocks = kReadBufferBytes / (2u * kBlockRegisters);
-    const std::uint32_t spaceBlocks =
-        first + kBlockRegisters - 1 > 0xFFFF
-            ? 0
-            : (0xFFFF - (first + kBlockRegisters - 1)) / kBlockRegisters + 1;
-    const std::uint32_t blocks = std::min({wanted, bufferBlocks, spaceBlocks});
-    blocks_ = static_cast<int>(blocks);
-    const std::size_t bytes = std::size_t{blocks} * 2u * kBlockRegisters;
-    std::size_t offset = 0;
-    readable_ = 0;
-    for (const data::ParameterDefinition& p : table) {
-        const std::size_t size = data::typeSize(p.typeCode);
-        if (offset + size > bytes) break;
-        offset += size;
-        ++readable_;
-    }
-    tableFits_ = blocks == wanted && readable_ == table.size();
 }
 
 bool ParameterPage::onInitDialog() {
@@ -120,7 +82,6 @@ bool ParameterPage::onInitDialog() {
     setRadioGroupIndex(kMemoryMode, writeMode_);
     setText(kCurrentValue, u"");
     initList();
-    startWorker();
 
     if (context_.modelTableLoaded != 1) {
         showControl(kModelCombo, false);
@@ -136,12 +97,12 @@ bool ParameterPage::onInitDialog() {
         combo.setSelection(0);
     }
 
-    if (!tableFits_) {
+    if (!service_.tableFits()) {
         // A language file whose parameters do not fit one poll: the rest show
         // as unknown rather than being read past the buffer.
         const std::string text = "The parameter table does not fit the register read of " +
                                  std::to_string(kReadBufferBytes / 2) +
-                                 " registers: only the first " + std::to_string(readable_) +
+                                 " registers: only the first " + std::to_string(readableCount()) +
                                  " of " + std::to_string(parameters().size()) +
                                  " parameters are read from the drive.";
         ui::messageBox(platform::fromUtf8(text), u"Warning", ui::MessageIcon::Exclamation);
@@ -209,96 +170,21 @@ void ParameterPage::layoutControls() {
     }
 }
 
-// --- EEPROM worker
-
-void ParameterPage::startWorker() {
-    stopWorker_.store(false, kRelaxed);
-    {
-        std::lock_guard lock(eventMutex_);
-        saveEvent_ = false;
-    }
-    std::function<void()> body = [this] { eepromWorker(); };
-    try {
-        worker_ = launcher_ ? launcher_(std::move(body)) : std::thread(std::move(body));
-    } catch (const std::system_error&) {
-        worker_ = std::thread();
-    }
-    if (!worker_.joinable()) ui::messageBox(u"Creat thread error!", u"Error");
-}
-
-void ParameterPage::stopWorkerThread() {
-    if (!worker_.joinable()) return;
-    {
-        std::lock_guard lock(eventMutex_);
-        stopWorker_.store(true, kRelaxed);
-        saveEvent_ = true;
-    }
-    eventSignal_.notify_one();
-    // A store-all command in flight ends within its own time-out; the page
-    // and the link it uses stay until then.
-    worker_.join();
-}
-
-void ParameterPage::eepromWorker() {
-    while (true) {
-        {
-            std::unique_lock lock(eventMutex_);
-            eventSignal_.wait(lock, [this] { return saveEvent_; });
-            saveEvent_ = false;
-        }
-        if (stopWorker_.load(kRelaxed)) return;
-        storeAll();
-    }
-}
-
-void ParameterPage::storeAll() {
-    saveState_.store(kSaveBusy, kRelaxed);
-    const std::uint8_t channel = context_.link.channel.load(kRelaxed);
-    // Saturated rather than wrapped: a long store must not get a short time-out.
-    const std::uint64_t timeout = std::uint64_t{saveTimeoutMs_} + kStoreAllExtraMs;
-    context_.drive.setLinkTiming(
-        channel, static_cast<std::uint16_t>(std::min<std::uint64_t>(timeout, 0xFFFF)),
-        kStoreAllRetries);
-    const std::uint8_t command[2] = {static_cast<std::uint8_t>(kStoreAll & 0xFF),
-                                     static_cast<std::uint8_t>(kStoreAll >> 8)};
-    const std::uint8_t r = context_.drive.writeRegisters(kEepromCommandRegister, command, 2);
-    saveState_.store(r == 0 ? kSaveSucceeded : 0, kRelaxed);
-    context_.drive.setLinkTiming(channel, context_.link.timeoutMs.load(kRelaxed),
-                                 context_.link.retries.load(kRelaxed));
-}
-
 void ParameterPage::onDestroy() {
-    stopWorkerThread();
+    jobs_.waitForEnd();
 }
 
 // --- Poll
 
 std::uint8_t ParameterPage::readDriveValues() {
-    data::ParameterTable& table = parameters();
-    if (table.empty()) return 0;
-    std::array<std::uint8_t, kReadBufferBytes> buffer{};
-    for (int k = 0; k < blocks_; ++k) {
-        const auto address = static_cast<std::uint16_t>(firstAddress_ + kBlockRegisters * k);
-        const std::uint8_t r = context_.drive.readRegisters(
-            address,
-            buffer.data() + std::size_t{2u * kBlockRegisters} * static_cast<std::size_t>(k),
-            2u * kBlockRegisters);
-        if (r != 0) return r;
-    }
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < readable_; ++i) {
-        data::ParameterDefinition& p = table[i];
-        offset += data::bytesToValue(p.typeCode, p.driveValue,
-                                     std::span<const std::uint8_t>(buffer).subspan(offset));
-    }
-    return 0;
+    return service_.readAll().accessCode();
 }
 
 // --- Refresh
 
 std::u16string ParameterPage::driveText(std::size_t i) const {
     const data::ParameterDefinition& p = context_.language.parameters()[i];
-    if (context_.link.connected.load(kRelaxed) != 1 || i >= readable_) return uiText(14, kUnknown);
+    if (!context_.session.connected() || i >= readableCount()) return uiText(14, kUnknown);
     return data::valueToText(p.typeCode, p.driveValue.load(kRelaxed));
 }
 
@@ -309,7 +195,18 @@ void ParameterPage::setCell(int row, int column, const std::u16string& text) {
 
 void ParameterPage::refreshView() {
     if (!exists()) return;
-    if (context_.modelTableLoaded == 1) applyDriveModel();
+    // The store-all sends one command and waits for its answer: the bar
+    // follows the expected duration and stops there while the wait goes on.
+    if (storing_) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - storeStart_)
+                                 .count();
+        const std::uint32_t expected = saveTimeoutMs();
+        if (expected > 0 && elapsed < expected)
+            setProgress(static_cast<int>(elapsed * 100 / expected));
+    }
+    // The file values stay as they are while a job may be writing them.
+    if (context_.modelTableLoaded == 1 && !busy()) applyDriveModel();
     data::ParameterTable& table = parameters();
     for (std::size_t i = 0; i < table.size(); ++i) {
         const int row = static_cast<int>(i);
@@ -324,7 +221,7 @@ void ParameterPage::refreshView() {
 void ParameterPage::applyDriveModel() {
     const int m = control(kModelCombo).selection();
     if (m < 1) return;
-    fileLoaded_ = true;
+    service_.setFileLoaded(true);
     data::ParameterTable& table = parameters();
     const auto set = static_cast<std::size_t>(m - 1);
     // A set holds the first kModelValues parameters; the rest keep their values.
@@ -364,7 +261,7 @@ void ParameterPage::showSelection() {
     }
     const std::u16string current = list.cellText(lastShownRow_, kDriveColumn);
     if (text(kCurrentValue) != current) setText(kCurrentValue, current);
-    enable(kNewValue, p.writable());
+    enable(kNewValue, p.writable() && !busy());
 }
 
 // --- Commands
@@ -415,20 +312,58 @@ ui::KeyAction ParameterPage::preTranslateKey(ui::Key /*key*/) {
     return ui::KeyAction::Deliver;
 }
 
-void ParameterPage::restoreLinkTiming() {
-    context_.drive.setLinkTiming(context_.link.channel.load(kRelaxed),
-                                 context_.link.timeoutMs.load(kRelaxed),
-                                 context_.link.retries.load(kRelaxed));
-}
-
 void ParameterPage::setProgress(int position) {
     control(kProgress).setPosition(position);
 }
 
-void ParameterPage::showParameterError(const data::ParameterDefinition& p) {
-    std::u16string name = p.numberText.str();
-    if (name.empty()) name = p.name.str();
-    ui::messageBox(name + u" Error", u"Error", ui::MessageIcon::Error);
+void ParameterPage::showBusy(bool on) {
+    for (int id : kJobControls) enable(id, !on);
+    if (lastShownRow_ >= 0 && static_cast<std::size_t>(lastShownRow_) < parameters().size())
+        enable(kNewValue, !on && parameters()[static_cast<std::size_t>(lastShownRow_)].writable());
+}
+
+bool ParameterPage::startJob(std::string name, std::function<void(drive::JobContext&)> body,
+                             std::function<void()> onDone) {
+    drive::Job job;
+    job.name = std::move(name);
+    job.body = std::move(body);
+    job.onProgress = [this](std::size_t done, std::size_t total) {
+        if (total > 0) setProgress(static_cast<int>(done * 100 / total));
+    };
+    job.onDone = [this, onDone = std::move(onDone)] {
+        storing_ = false;
+        showBusy(false);
+        if (onDone) onDone();
+    };
+    if (!jobs_.start(std::move(job))) return false;
+    showBusy(true);
+    return true;
+}
+
+void ParameterPage::showParameterError(std::size_t index) {
+    ui::messageBox(service_.displayName(index) + u" Error", u"Error", ui::MessageIcon::Error);
+}
+
+void ParameterPage::showMessage(std::size_t textEntry, std::u16string_view text,
+                                std::size_t captionEntry, std::u16string_view caption,
+                                ui::MessageIcon icon) {
+    ui::messageBox(context_.uiText(textEntry, text), context_.uiText(captionEntry, caption), icon);
+}
+
+void ParameterPage::bulkFailed(const drive::BulkReport& report, bool nameParameter,
+                               std::size_t textEntry, std::u16string_view text,
+                               std::size_t captionEntry) {
+    if (nameParameter) {
+        for (const drive::ItemReport& item : report.items) {
+            if (item.outcome == drive::ItemOutcome::refused ||
+                item.outcome == drive::ItemOutcome::unconfirmed ||
+                (item.outcome == drive::ItemOutcome::notReached && !item.result.ok())) {
+                showParameterError(item.index);
+                break;
+            }
+        }
+    }
+    showMessage(textEntry, text, captionEntry, u"Error", ui::MessageIcon::Error);
 }
 
 void ParameterPage::writeSelected() {
@@ -436,42 +371,48 @@ void ParameterPage::writeSelected() {
     data::ParameterTable& table = parameters();
     const int r = lastShownRow_;
     if (r < 0 || r >= static_cast<int>(table.size())) return;
-    const data::ParameterDefinition& p = table[static_cast<std::size_t>(r)];
+    const auto index = static_cast<std::size_t>(r);
+    const data::ParameterDefinition& p = table[index];
     if (!p.writable()) return;
 
+    std::optional<std::uint32_t> value;
     const std::u16string entered = text(kNewValue);
     const std::u16string current = control(kList).cellText(r, kDriveColumn);
     if (!entered.empty() && entered != current) {
         // The conversion reads at most 19 narrow bytes; a longer text would be
         // cut at an arbitrary place and write a value the user never typed.
         if (platform::wideToNarrow(entered).size() > kMaxEntryBytes) {
-            showParameterError(p);
+            showParameterError(index);
             return;
         }
+        // The entered text is clamped into the range, as the page always did.
         std::array<std::uint8_t, 4> bytes{};
         const std::size_t count =
             data::textToValue(p.typeCode, p.minimum, p.maximum, entered, bytes);
-        // A failed value write is not reported: the list shows the drive's value.
-        if (count > 0)
-            context_.drive.writeRegisters(p.address, bytes.data(),
-                                          static_cast<std::uint32_t>(count));
+        if (count > 0) {
+            std::uint32_t field = 0;
+            data::bytesToValue(p.typeCode, field,
+                               std::span<const std::uint8_t>(bytes.data(), count));
+            value = field;
+        }
     }
-
     writeMode_ = std::max(0, radioGroupIndex(kMemoryMode));
-    if (writeMode_ == 0) return;
-    std::uint8_t res = modbus::kAccessFailed;
-    // Position 65535 would read as "store all".
-    if (r < kStoreAll) {
-        const std::uint8_t position[2] = {static_cast<std::uint8_t>(r & 0xFF),
-                                          static_cast<std::uint8_t>((r >> 8) & 0xFF)};
-        context_.drive.setLinkTiming(context_.link.channel.load(kRelaxed), kStoreOneTimeoutMs,
-                                     kStoreOneRetries);
-        res = context_.drive.writeRegisters(kEepromCommandRegister, position, 2);
-        restoreLinkTiming();
-    }
-    if (res != 0)
-        ui::messageBox(context_.uiText(106, u"驱动器参数固化失败！"),
-                       context_.uiText(105, u"Error"), ui::MessageIcon::Error);
+    const bool store = writeMode_ != 0;
+    if (!value && !store) return;
+
+    auto stored = std::make_shared<drive::Result>();
+    startJob(
+        "parameter write",
+        [this, index, value, store, stored](drive::JobContext&) {
+            // A failed value write is not reported: the list shows the
+            // drive's value. The store is asked for either way.
+            if (value) service_.writeOne(index, *value);
+            if (store) *stored = service_.storeOne(index);
+        },
+        [this, stored] {
+            if (!stored->ok())
+                showMessage(106, u"驱动器参数固化失败！", 105, u"Error", ui::MessageIcon::Error);
+        });
 }
 
 void ParameterPage::backupToFile() {
@@ -490,124 +431,104 @@ void ParameterPage::backupToFile() {
             return;
         }
     }
-    if (data::saveValueFile(std::filesystem::path(path), parameters()) == 0)
-        ui::messageBox(context_.uiText(91, u"备份参数失败！"), context_.uiText(90, u"Error"));
+    // Only values read from the drive after this connection and the last
+    // write go into the file: without such a read the job reads first, with
+    // progress, and a read that fails leaves no file.
+    setProgress(0);
+    auto result = std::make_shared<drive::Result>();
+    startJob(
+        "backup",
+        [this, result, file = std::filesystem::path(path)](drive::JobContext& job) {
+            *result = service_.backup(file, drive::BackupMode::readFirst, job.control());
+        },
+        [this, result] {
+            if (result->ok()) return;
+            std::u16string text(context_.uiText(91, u"备份参数失败！"));
+            // A file that cannot be written gets the plain box; a backup
+            // without values to trust says why.
+            if (result->error != drive::Error::fileError)
+                text += u"\r\n" + platform::fromUtf8(result->cause());
+            ui::messageBox(text, context_.uiText(90, u"Error"));
+        });
 }
 
 void ParameterPage::loadFromFile() {
     const std::optional<std::u16string> chosen = ui::openFileDialog(kFileFilter);
     if (!chosen) return;
-    if (data::loadValueFile(std::filesystem::path(*chosen), parameters()) == 1) {
-        fileLoaded_ = true;
-        return;
-    }
-    ui::messageBox(context_.uiText(93, u"参数加载失败！"), context_.uiText(92, u"Error"));
+    if (service_.load(std::filesystem::path(*chosen))) return;
+    showMessage(93, u"参数加载失败！", 92, u"Error", ui::MessageIcon::None);
 }
 
 void ParameterPage::importFileValues() {
     if (!app::linkUsable(context_)) return;
-    if (!fileLoaded_) {
-        ui::messageBox(context_.uiText(95, u"还未加载文件，目前没有可写入的数据！"),
-                       context_.uiText(94, u"Error"), ui::MessageIcon::Error);
+    if (!fileLoaded()) {
+        showMessage(95, u"还未加载文件，目前没有可写入的数据！", 94, u"Error",
+                    ui::MessageIcon::Error);
         return;
     }
-    data::ParameterTable& table = parameters();
-    for (const data::ParameterDefinition& p : table) {
-        if (p.writable() &&
-            data::checkRange(p.typeCode, p.fileValue.load(kRelaxed), p.minimum, p.maximum) != 0) {
-            showParameterError(p);
-            return;
-        }
+    // The values as they are now: the model choice cannot change them under
+    // the job. The whole set is range-checked before anything is sent.
+    std::vector<std::uint32_t> values = service_.fileValues();
+    if (const auto bad = service_.firstOutOfRange(values)) {
+        showParameterError(*bad);
+        return;
     }
     setProgress(0);
-    const std::size_t n = table.size();
-    bool failed = false;
-    for (std::size_t i = 0; i < n && !failed; ++i) {
-        setProgress(static_cast<int>(i * 100 / n));
-        const data::ParameterDefinition& p = table[i];
-        if (!p.writable()) continue;
-        std::array<std::uint8_t, 4> bytes{};
-        const std::size_t count = data::valueBytes(p.typeCode, p.fileValue.load(kRelaxed), bytes);
-        if (count == 0) continue;
-        failed = context_.drive.writeRegisters(p.address, bytes.data(),
-                                               static_cast<std::uint32_t>(count)) != 0;
-    }
-    if (failed) {
-        ui::messageBox(context_.uiText(97, u"参数导入失败！"), context_.uiText(96, u"Error"),
-                       ui::MessageIcon::Error);
-        return;
-    }
-    setProgress(100);
-    ui::messageBox(
-        context_.uiText(
-            99, u"参数导入成功，执行【固化驱动器参数】操作方可保证写入的参数在断电后不丢失！"),
-        context_.uiText(98, u"Success"), ui::MessageIcon::Exclamation);
+    auto report = std::make_shared<drive::BulkReport>();
+    startJob(
+        "import",
+        [this, report, values = std::move(values)](drive::JobContext& job) {
+            *report = service_.writeAll(values, job.control());
+        },
+        [this, report] {
+            if (!report->ok()) {
+                showMessage(97, u"参数导入失败！", 96, u"Error", ui::MessageIcon::Error);
+                return;
+            }
+            setProgress(100);
+            showMessage(
+                99, u"参数导入成功，执行【固化驱动器参数】操作方可保证写入的参数在断电后不丢失！",
+                98, u"Success", ui::MessageIcon::Exclamation);
+        });
 }
 
 void ParameterPage::restoreFactoryValues() {
     if (!app::linkUsable(context_)) return;
-    data::ParameterTable& table = parameters();
     setProgress(0);
-    const std::size_t n = table.size();
-    bool failed = false;
-    for (std::size_t i = 0; i < n && !failed; ++i) {
-        setProgress(static_cast<int>(i * 100 / n));
-        const data::ParameterDefinition& p = table[i];
-        if (!p.writable()) continue;
-        std::array<std::uint8_t, 4> bytes{};
-        const std::size_t count = data::valueBytes(p.typeCode, p.factoryValue, bytes);
-        if (count == 0) continue;
-        if (context_.drive.writeRegisters(p.address, bytes.data(),
-                                          static_cast<std::uint32_t>(count)) != 0) {
-            showParameterError(p);
-            failed = true;
-        }
-    }
-    if (failed) {
-        ui::messageBox(context_.uiText(101, u"恢复出厂值失败！"), context_.uiText(100, u"Error"),
-                       ui::MessageIcon::Error);
-        return;
-    }
-    setProgress(100);
-    ui::messageBox(context_.uiText(103, u"恢复出厂值成功！"), context_.uiText(102, u"Success"),
-                   ui::MessageIcon::Exclamation);
+    auto report = std::make_shared<drive::BulkReport>();
+    startJob(
+        "factory restore",
+        [this, report](drive::JobContext& job) { *report = service_.factoryValues(job.control()); },
+        [this, report] {
+            if (!report->ok()) {
+                bulkFailed(*report, true, 101, u"恢复出厂值失败！", 100);
+                return;
+            }
+            setProgress(100);
+            showMessage(103, u"恢复出厂值成功！", 102, u"Success", ui::MessageIcon::Exclamation);
+        });
 }
 
 void ParameterPage::saveToEeprom() {
     if (!app::linkUsable(context_)) return;
     if (parameters().empty()) return;
-    const auto failed = [this] {
-        ui::messageBox(context_.uiText(106, u"驱动器参数固化失败！"),
-                       context_.uiText(105, u"Error"), ui::MessageIcon::Error);
-    };
-    // Without its worker nothing would ever clear the busy state.
-    if (!worker_.joinable()) {
-        failed();
-        return;
-    }
-    saveState_.store(kSaveBusy, kRelaxed);
     setProgress(0);
-    {
-        std::lock_guard lock(eventMutex_);
-        saveEvent_ = true;
-    }
-    eventSignal_.notify_one();
-    const std::uint32_t t0 = tickMs();
-    // The worker's command ends within its own time-out and retry; the bar
-    // stops at the expected duration while the wait goes on.
-    while ((saveState_.load(kRelaxed) & kSaveBusy) != 0) {
-        const std::uint32_t e = tickMs() - t0;
-        if (e < saveTimeoutMs_)
-            setProgress(static_cast<int>(std::uint64_t{e} * 100 / saveTimeoutMs_));
-        platform::sleepMs(kSaveWaitStepMs);
-    }
-    if ((saveState_.load(kRelaxed) & kSaveSucceeded) == 0) {
-        failed();
+    auto result = std::make_shared<drive::Result>();
+    if (!startJob(
+            "EEPROM store", [this, result](drive::JobContext&) { *result = service_.storeAll(); },
+            [this, result] {
+                if (!result->ok()) {
+                    showMessage(106, u"驱动器参数固化失败！", 105, u"Error",
+                                ui::MessageIcon::Error);
+                    return;
+                }
+                setProgress(100);
+                showMessage(108, u"驱动器参数固化成功！", 107, u"Success",
+                            ui::MessageIcon::Exclamation);
+            }))
         return;
-    }
-    setProgress(100);
-    ui::messageBox(context_.uiText(108, u"驱动器参数固化成功！"), context_.uiText(107, u"Success"),
-                   ui::MessageIcon::Exclamation);
+    storing_ = true;
+    storeStart_ = std::chrono::steady_clock::now();
 }
 
 }  // namespace pages

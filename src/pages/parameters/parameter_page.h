@@ -1,27 +1,30 @@
 #pragma once
-#include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <string>
-#include <thread>
 
 #include "app/app_context.h"
 #include "app/main_page.h"
-#include "app/main_window.h"
+#include "app/page_jobs.h"
+#include "drive/parameters.h"
 
 namespace pages {
 
 // Page 1 of the main window (template 131): every drive parameter with its
 // drive value and file value, the detail of the selected one, writing one
 // parameter, and the bulk operations (backup, load, import, factory values,
-// EEPROM save). The EEPROM store-all command runs on the page's own worker
-// thread while the user interface thread shows its progress.
+// EEPROM save): a view over drive::ParameterService.
+//
+// Every operation that talks to the drive (writing one parameter, backup,
+// import, factory values, the EEPROM stores) runs as a job on the program's
+// job thread: while it runs the page shows its progress, its buttons are
+// disabled, and the other pages stay usable.
 //
 // Threads: readDriveValues runs on the poll thread and touches no control;
-// the worker thread runs the store-all command only; everything else belongs
-// to the user interface thread.
+// the jobs run on the job thread and report through post; everything else
+// belongs to the user interface thread.
 class ParameterPage : public app::MainPage {
   public:
     // Control ids of template 131.
@@ -50,24 +53,14 @@ class ParameterPage : public app::MainPage {
     static constexpr int kDriveColumn = 2;
     static constexpr int kFileColumn = 3;
 
-    // Holding register whose writes store parameters in the drive's EEPROM:
-    // a table position stores that parameter, kStoreAll stores every one.
-    static constexpr std::uint16_t kEepromCommandRegister = 0xFFFF;
-    static constexpr std::uint16_t kStoreAll = 0xFFFF;
-
     // The poll reads 12-register blocks into a buffer of this many bytes.
-    static constexpr std::size_t kReadBufferBytes = 512;
-    static constexpr std::uint16_t kBlockRegisters = 12;
+    static constexpr std::size_t kReadBufferBytes = drive::ParameterService::kReadBufferBytes;
     // Values a drive model set holds (the first parameters of the table).
     static constexpr std::size_t kModelValues = 100;
-    static constexpr std::uint32_t kDefaultSaveTimeoutMs = 3100;
     // The longest text that the entered value conversion reads whole.
-    static constexpr std::size_t kMaxEntryBytes = 19;
+    static constexpr std::size_t kMaxEntryBytes = drive::ParameterService::kMaxEntryBytes;
 
-    // An empty launcher starts a std::thread; a launcher that throws
-    // std::system_error (or returns a thread that is not joinable) leaves the
-    // page without its EEPROM worker.
-    explicit ParameterPage(app::AppContext& context, app::ThreadLauncher launcher = {});
+    explicit ParameterPage(app::AppContext& context);
     ~ParameterPage() override;
 
     // Poll thread: reads every parameter register in 12-register blocks and,
@@ -80,7 +73,8 @@ class ParameterPage : public app::MainPage {
     // Moves the page to the main window's page rectangle and places its controls.
     void layoutControls();
 
-    // Button handlers (user interface thread).
+    // Button handlers (user interface thread). Those that talk to the drive
+    // start a job and return; its outcome shows when it ends.
     void writeSelected();
     void backupToFile();
     void loadFromFile();
@@ -94,12 +88,14 @@ class ParameterPage : public app::MainPage {
 
     // State for tests and the shell.
     int lastShownRow() const { return lastShownRow_; }
-    bool fileLoaded() const { return fileLoaded_; }
-    std::uint32_t saveTimeoutMs() const { return saveTimeoutMs_; }
-    bool workerRunning() const { return worker_.joinable(); }
+    bool fileLoaded() const { return service_.fileLoaded(); }
+    std::uint32_t saveTimeoutMs() const { return service_.saveTimeoutMs(); }
     // Parameters that the poll can read (the leading ones that fit the read
     // buffer and the register space); all of them for a usable table.
-    std::size_t readableCount() const { return readable_; }
+    std::size_t readableCount() const { return service_.readableCount(); }
+    // True while a job of this page runs (its buttons are disabled).
+    bool busy() const { return jobs_.busy(); }
+    drive::ParameterService& service() { return service_; }
 
   protected:
     bool onInitDialog() override;
@@ -113,45 +109,39 @@ class ParameterPage : public app::MainPage {
     data::ParameterTable& parameters() { return context_.language.parameters(); }
     std::u16string uiText(std::size_t index, std::u16string_view fallback) const;
 
-    void planReads();
     void initList();
-    void startWorker();
-    void stopWorkerThread();
-    void eepromWorker();
-    void storeAll();
     void applyDriveModel();
     void showSelection();
     std::u16string detailText(const data::ParameterDefinition& p) const;
     std::u16string driveText(std::size_t i) const;
     void setCell(int row, int column, const std::u16string& text);
     void setProgress(int position);
-    void restoreLinkTiming();
+    // Starts a job of this page: buttons disabled until its end, progress
+    // shown as it reports.
+    bool startJob(std::string name, std::function<void(drive::JobContext&)> body,
+                  std::function<void()> onDone);
+    void showBusy(bool busy);
     // "%s Error" for a parameter (the text is never translated).
-    void showParameterError(const data::ParameterDefinition& p);
+    void showParameterError(std::size_t index);
+    void showMessage(std::size_t textEntry, std::u16string_view text, std::size_t captionEntry,
+                     std::u16string_view caption, ui::MessageIcon icon);
+    // The failure box of a bulk write: the first parameter that failed, then
+    // the operation's own text.
+    void bulkFailed(const drive::BulkReport& report, bool nameParameter, std::size_t textEntry,
+                    std::u16string_view text, std::size_t captionEntry);
 
     app::AppContext& context_;
-    app::ThreadLauncher launcher_;
-
-    // Read plan, fixed at construction (the table never changes size).
-    std::uint16_t firstAddress_ = 0;
-    int blocks_ = 0;
-    std::size_t readable_ = 0;
-    bool tableFits_ = true;
+    drive::ParameterService service_;
 
     int writeMode_ = 0;
     int lastShownRow_ = -1;
-    bool fileLoaded_ = false;
     bool modelWarned_ = false;
-    std::uint32_t saveTimeoutMs_ = kDefaultSaveTimeoutMs;
+    // The EEPROM store-all in progress: its start, for the time-based bar.
+    bool storing_ = false;
+    std::chrono::steady_clock::time_point storeStart_{};
 
-    // EEPROM worker: saveEvent is an auto-reset event (a flag under the mutex).
-    std::thread worker_;
-    std::mutex eventMutex_;
-    std::condition_variable eventSignal_;
-    bool saveEvent_ = false;
-    std::atomic<bool> stopWorker_{false};
-    // Bit value 2 = busy, bit value 1 = the last store-all succeeded.
-    std::atomic<std::uint32_t> saveState_{0};
+    // Last: its destructor waits for a job that uses the service above.
+    app::PageJobs jobs_;
 };
 
 }  // namespace pages

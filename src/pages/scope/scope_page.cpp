@@ -1,9 +1,7 @@
 #include "pages/scope/scope_page.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "pages/scope/range_dialog.h"
@@ -12,14 +10,7 @@
 namespace pages {
 namespace {
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr ui::Color kWhite{255, 255, 255};
-
-// Bounds of how early the sleep before the final spin wakes (see waitOut).
-constexpr std::chrono::microseconds kMinSpin{300};
-constexpr std::chrono::microseconds kMaxSpin{2000};
-// The longest single sleep of a wait.
-constexpr std::chrono::milliseconds kWaitSlice{20};
 
 template <class... Args>
 std::u16string format(const char* fmt, Args... args) {
@@ -31,63 +22,25 @@ std::u16string format(const char* fmt, Args... args) {
     return out;
 }
 
-// Register data in memory: 16-bit little-endian words in address order.
-std::int32_t decode(const std::uint8_t* at, int size) {
-    const auto word = [at](int i) {
-        return static_cast<std::uint16_t>(at[2 * i] | (at[2 * i + 1] << 8));
-    };
-    if (size == 2) return static_cast<std::int16_t>(word(0));
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(word(1)) << 16 | word(0));
-}
-
 }  // namespace
 
-std::uint64_t ScopePage::ChannelWord::pack() const {
-    return std::uint64_t{address} | std::uint64_t{row} << 16 |
-           std::uint64_t{enabled ? 1u : 0u} << 32 | std::uint64_t{hasRow ? 1u : 0u} << 33;
-}
-
-ScopePage::ChannelWord ScopePage::ChannelWord::unpack(std::uint64_t word) {
-    ChannelWord c;
-    c.address = static_cast<std::uint16_t>(word & 0xFFFF);
-    c.row = static_cast<std::uint16_t>(word >> 16 & 0xFFFF);
-    c.enabled = (word >> 32 & 1) != 0;
-    c.hasRow = (word >> 33 & 1) != 0;
-    return c;
-}
-
 ScopePage::ScopePage(app::AppContext& context)
-    : MainPage(resources::kScopePage), context_(context) {
+    : MainPage(resources::kScopePage),
+      context_(context),
+      acquisition_(context.session, context.language.scopeQuantities()) {
     const data::ScopeTable& list = context_.language.scopeQuantities();
     for (int k = 0; k < kChannels; ++k) {
-        if (!list.empty()) channels_[k] = {false, true, 0, list[0].address};
+        if (!list.empty())
+            channels_[static_cast<std::size_t>(k)] = {false, true, 0, list[0].address};
         publish(k);
     }
 }
 
 ScopePage::~ScopePage() = default;
 
-int ScopePage::lastValue(int channel) const {
-    if (channel < 0 || channel >= kChannels) return 0;
-    return lastValue_[static_cast<std::size_t>(channel)].load(kRelaxed);
-}
-
-bool ScopePage::channelEnabled(int channel) const {
-    if (channel < 0 || channel >= kChannels) return false;
-    return ChannelWord::unpack(published_[static_cast<std::size_t>(channel)].load(kRelaxed))
-        .enabled;
-}
-
-int ScopePage::channelRow(int channel) const {
-    if (channel < 0 || channel >= kChannels) return -1;
-    const ChannelWord c =
-        ChannelWord::unpack(published_[static_cast<std::size_t>(channel)].load(kRelaxed));
-    return c.hasRow ? c.row : -1;
-}
-
 void ScopePage::publish(int channel) {
-    const auto k = static_cast<std::size_t>(channel);
-    published_[k].store(channels_[k].pack(), kRelaxed);
+    const Channel& c = channels_[static_cast<std::size_t>(channel)];
+    acquisition_.setChannel(channel, c.enabled, c.hasRow ? c.row : -1);
 }
 
 std::u16string_view ScopePage::uiText(std::size_t entry, std::u16string_view fallback) const {
@@ -134,7 +87,7 @@ bool ScopePage::onInitDialog() {
     for (int id : kQuantity) control(id).setSelection(0);
     if (!list.empty())
         for (int k = 0; k < kChannels; ++k) {
-            ChannelWord& c = channels_[static_cast<std::size_t>(k)];
+            Channel& c = channels_[static_cast<std::size_t>(k)];
             c.hasRow = true;
             c.row = 0;
             c.address = list[0].address;
@@ -203,7 +156,7 @@ void ScopePage::showTexts() {
 void ScopePage::applyControls() {
     if (!exists()) return;
     for (int k = 0; k < kChannels; ++k) {
-        ChannelWord& c = channels_[static_cast<std::size_t>(k)];
+        Channel& c = channels_[static_cast<std::size_t>(k)];
         const bool on = check(kOnOff[static_cast<std::size_t>(k)]) != 0;
         if (c.enabled != on) {
             c.enabled = on;
@@ -233,7 +186,7 @@ void ScopePage::applyControls() {
         const int period = kPeriodsMs[static_cast<std::size_t>(periodIndex)];
         if (period != periodTaken_) {
             periodTaken_ = period;
-            samplePeriodUs_.store(period * 1000, kRelaxed);
+            acquisition_.setSamplePeriodUs(period * 1000);
         }
     }
     const auto grid = [this](int id) {
@@ -252,19 +205,13 @@ void ScopePage::applyControls() {
 }
 
 void ScopePage::takeSamples() {
-    // Acquire pairs with the producer's release: the entries up to the head
-    // are written.
-    std::uint32_t tail = queueTail_.load(kRelaxed);
-    const std::uint32_t head = queueHead_.load(std::memory_order_acquire);
-    for (; tail != head; ++tail) {
-        const Sample& s = queue_[tail % kQueueSize];
-        plot_.addSample(s.channel, static_cast<double>(s.value));
-    }
-    queueTail_.store(tail, std::memory_order_release);
+    acquisition_.takeSamples([this](const drive::ScopeSample& sample) {
+        plot_.addSample(sample.channel, static_cast<double>(sample.value));
+    });
 }
 
 void ScopePage::discardSamples() {
-    queueTail_.store(queueHead_.load(std::memory_order_acquire), std::memory_order_release);
+    acquisition_.discardSamples();
 }
 
 void ScopePage::refresh() {
@@ -329,7 +276,7 @@ void ScopePage::toggleChannel(int channel) {
             setCheck(id, 0);
             return;
         }
-        if (!app::linkHealthy(context_.link)) {
+        if (!context_.session.healthy()) {
             setCheck(id, 0);
             app::linkUsable(context_);  // the refusal message
             return;
@@ -352,14 +299,14 @@ void ScopePage::selectQuantity(int channel) {
     // still follows the selection at the next applyControls.
     if (channels_[k].hasRow && q.address == channels_[k].address) return;
     channels_[k].hasRow = true;
-    channels_[k].row = static_cast<std::uint16_t>(sel);
+    channels_[k].row = sel;
     channels_[k].address = q.address;
     publish(channel);
 }
 
 void ScopePage::togglePause() {
     const bool nowPaused = !paused();
-    paused_.store(nowPaused ? 1 : 0, kRelaxed);
+    acquisition_.setPaused(nowPaused);
     setText(kPause, nowPaused ? uiText(121, u"继续") : uiText(120, u"暂停"));
 }
 
@@ -379,161 +326,8 @@ void ScopePage::onDestroy() {
 
 // --- Poll thread
 
-int ScopePage::rowSize(int row) const {
-    // Only 4 means 32 bits; anything else is read and decoded as 16 bits.
-    return context_.language.scopeQuantities()[static_cast<std::size_t>(row)].size == 4 ? 4 : 2;
-}
-
-void ScopePage::deliver(const Slot& slot, const std::uint8_t* at) {
-    const std::int32_t value = decode(at, rowSize(slot.row));
-    lastValue_[static_cast<std::size_t>(slot.channel)].store(value, kRelaxed);
-    // Release pairs with takeSamples' acquire: the entry is written before
-    // the head passes it.
-    const std::uint32_t head = queueHead_.load(kRelaxed);
-    if (head - queueTail_.load(std::memory_order_acquire) >= kQueueSize) return;
-    queue_[head % kQueueSize] = {slot.channel, value};
-    queueHead_.store(head + 1, std::memory_order_release);
-}
-
-std::uint8_t ScopePage::readAlone(const Slot& slot) {
-    const int size = rowSize(slot.row);
-    const std::uint8_t code = context_.drive.readRegisters(slot.address, buffer_.data(),
-                                                           static_cast<std::uint32_t>(size));
-    if (code == 0) deliver(slot, buffer_.data());
-    return code;
-}
-
-std::uint8_t ScopePage::readGroup(const Slot* slots, int count) {
-    // The group's bytes and each value's offset come from the list rows
-    // between the first and the last slot, which the group form expects to be
-    // consecutive registers in ascending order. Where the rows say otherwise
-    // (a byte count that does not fit the buffer, or an offset that is not
-    // the register's place in the read) the slots are read one by one, so
-    // that no channel shows another register's value.
-    const data::ScopeTable& list = context_.language.scopeQuantities();
-    const Slot& first = slots[0];
-    const auto bytesBetween = [&list](int from, int to) {
-        int bytes = 0;
-        for (int r = from; r < to && bytes <= kBufferBytes; ++r)
-            bytes += list[static_cast<std::size_t>(r)].size;
-        return bytes;
-    };
-    const int byteCount =
-        first.row <= slots[count - 1].row ? bytesBetween(first.row, slots[count - 1].row + 1) : 0;
-    std::array<int, kChannels> offsets{};
-    bool fits = byteCount > 0 && byteCount <= kBufferBytes;
-    for (int i = 0; i < count && fits; ++i) {
-        const Slot& s = slots[i];
-        const int offset = s.row > first.row ? bytesBetween(first.row, s.row) : 0;
-        offsets[static_cast<std::size_t>(i)] = offset;
-        fits = offset == 2 * (s.address - first.address) && offset + rowSize(s.row) <= byteCount;
-    }
-    if (!fits) {
-        std::uint8_t code = 0;
-        for (int i = 0; i < count; ++i) code = readAlone(slots[i]);
-        return code;
-    }
-    const std::uint8_t code = context_.drive.readRegisters(first.address, buffer_.data(),
-                                                           static_cast<std::uint32_t>(byteCount));
-    if (code == 0)
-        for (int i = 0; i < count; ++i)
-            deliver(slots[i], buffer_.data() + offsets[static_cast<std::size_t>(i)]);
-    return code;
-}
-
-void ScopePage::waitOut(std::chrono::steady_clock::time_point start) {
-    using Clock = std::chrono::steady_clock;
-    // Sleep until shortly before the deadline, then spin the rest: the period
-    // is met to the microsecond without holding a core for all of it. The
-    // margin follows how late recent sleeps woke up. Long waits sleep in
-    // slices, so that a new period takes effect within one.
-    for (;;) {
-        const auto deadline = start + std::chrono::microseconds(samplePeriodUs());
-        const auto margin =
-            std::clamp(2 * lateness_ + std::chrono::microseconds(200), kMinSpin, kMaxSpin);
-        const auto wake = deadline - margin;
-        const auto now = Clock::now();
-        if (now >= wake) break;
-        if (wake - now > kWaitSlice) {
-            std::this_thread::sleep_for(kWaitSlice);
-            continue;
-        }
-        std::this_thread::sleep_until(wake);
-        const auto late =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - wake);
-        lateness_ = std::max(late, lateness_ * 7 / 8);
-        break;
-    }
-    const auto deadline = start + std::chrono::microseconds(samplePeriodUs());
-    while (Clock::now() < deadline) {
-    }
-}
-
 std::uint8_t ScopePage::acquire() {
-    const auto idle = [] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kIdleWaitMs));
-        return std::uint8_t{0};
-    };
-    if (paused()) return idle();
-
-    // Each channel's row and address come from one word; a channel at the
-    // register of a lower channel (on or off) is not read.
-    std::array<ChannelWord, kChannels> c;
-    for (int k = 0; k < kChannels; ++k)
-        c[static_cast<std::size_t>(k)] =
-            ChannelWord::unpack(published_[static_cast<std::size_t>(k)].load(kRelaxed));
-    std::array<Slot, kChannels> slots;
-    int count = 0;
-    for (int k = 0; k < kChannels; ++k) {
-        const ChannelWord& ch = c[static_cast<std::size_t>(k)];
-        if (!ch.enabled || !ch.hasRow) continue;
-        bool shared = false;
-        for (int lower = 0; lower < k; ++lower)
-            shared = shared || c[static_cast<std::size_t>(lower)].address == ch.address;
-        if (!shared) slots[static_cast<std::size_t>(count++)] = {k, ch.row, ch.address};
-    }
-    if (count == 0) return idle();
-
-    const auto start = std::chrono::steady_clock::now();
-    // Ascending addresses (distinct: shared registers were left out).
-    for (int i = 0; i < count; ++i)
-        for (int j = i + 1; j < count; ++j)
-            if (slots[static_cast<std::size_t>(j)].address <
-                slots[static_cast<std::size_t>(i)].address)
-                std::swap(slots[static_cast<std::size_t>(i)], slots[static_cast<std::size_t>(j)]);
-    const auto near = [](const Slot& a, const Slot& b) {
-        return b.address - a.address <= kGroupSpan;
-    };
-    std::uint8_t code = 0;
-    if (count == 1) {
-        code = readAlone(slots[0]);
-    } else if (count == 2) {
-        if (near(slots[0], slots[1])) {
-            code = readGroup(slots.data(), 2);
-        } else {
-            readAlone(slots[0]);
-            code = readAlone(slots[1]);
-        }
-    } else {
-        const bool near1 = near(slots[0], slots[1]);
-        const bool near2 = near(slots[1], slots[2]);
-        if (near1 && near2) {
-            code = readGroup(slots.data(), 3);
-        } else if (!near1 && !near2) {
-            readAlone(slots[0]);
-            readAlone(slots[1]);
-            code = readAlone(slots[2]);
-        } else if (!near1) {
-            readGroup(slots.data() + 1, 2);
-            code = readAlone(slots[0]);
-        } else {
-            readGroup(slots.data(), 2);
-            code = readAlone(slots[2]);
-        }
-    }
-    if (code != 0) return code;
-    waitOut(start);
-    return 0;
+    return acquisition_.acquire().accessCode();
 }
 
 }  // namespace pages

@@ -2,15 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
 #include <string>
-#include <string_view>
-#include <thread>
-#include <vector>
 
-#include "modbus/channel.h"
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "resources/resources.h"
@@ -18,8 +11,6 @@
 
 namespace pages {
 namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
 
 std::u16string decimal(long long value) {
     return platform::fromUtf8(std::to_string(value));
@@ -34,62 +25,11 @@ bool isSystemPort(const std::string& device, unsigned n) {
 
 }  // namespace
 
-StatusBlock statusBlock(std::span<const data::StatusItem> items) {
-    if (items.empty()) return {};
-    // Lowest and highest register over all items, not just the first and the
-    // last, so that a file out of register order cannot place an item outside
-    // the block; a 32-bit item takes its high word too.
-    std::uint32_t first = 0xFFFF;
-    std::uint32_t end = 0;
-    for (const data::StatusItem& item : items) {
-        first = std::min<std::uint32_t>(first, item.address);
-        end = std::max<std::uint32_t>(
-            end, item.address + (data::typeSize(item.typeCode) == 4 ? 2u : 1u));
-    }
-    end = std::min<std::uint32_t>(end, 0x10000);
-    return {static_cast<std::uint16_t>(first), (end - first) * 2};
-}
-
-std::u16string statusValueText(const data::StatusItem& item) {
-    const std::uint32_t value = item.value.load(kRelaxed);
-    // A divisor of 0 would show "inf"; such an item shows its plain value.
-    if (item.hasDivisor == 0 || item.divisor == 0.0f || !std::isfinite(item.divisor))
-        return data::valueToText(item.typeCode, value);
-    // The value read as its type says, so that an unsigned 16-bit value above
-    // 32767 and a 32-bit value keep their magnitude when divided.
-    double raw = 0.0;
-    switch (item.typeCode) {
-        case data::TypeCode::Int16U:
-            raw = static_cast<std::uint16_t>(value);
-            break;
-        case data::TypeCode::Int32S:
-            raw = static_cast<std::int32_t>(value);
-            break;
-        case data::TypeCode::Int32U:
-            raw = value;
-            break;
-        default:
-            raw = static_cast<std::int16_t>(value);
-            break;
-    }
-    // Room for any double in fixed notation.
-    std::array<char, 400> text{};
-    std::snprintf(text.data(), text.size(), "%.3f", raw / static_cast<double>(item.divisor));
-    return platform::fromUtf8(text.data());
-}
-
 StatusPage::StatusPage(app::AppContext& context)
-    : MainPage(resources::kStatusPage), context_(context) {}
-
-int StatusPage::inputState(int index) const {
-    if (index < 0 || index >= kInputCount) return 0;
-    return inputs_[static_cast<std::size_t>(index)].load(kRelaxed);
-}
-
-int StatusPage::outputState(int index) const {
-    if (index < 0 || index >= kOutputCount) return 0;
-    return outputs_[static_cast<std::size_t>(index)].load(kRelaxed);
-}
+    : MainPage(resources::kStatusPage),
+      context_(context),
+      service_(context.session, context.language.statusItems()),
+      jobs_(context) {}
 
 // --- User interface thread
 
@@ -183,7 +123,7 @@ void StatusPage::applyTexts() {
 }
 
 void StatusPage::showConnectionState() {
-    const bool connected = context_.link.connected.load(kRelaxed) != 0;
+    const bool connected = context_.session.connected();
     setText(kConnectButton, connected ? context_.uiText(9, u"断开") : context_.uiText(8, u"连接"));
     for (int i = 0; i < kPortCount; ++i) {
         enable(kFirstBaudButton + i, !connected);
@@ -248,7 +188,7 @@ void StatusPage::onListClick(int id, int row) {
 }
 
 void StatusPage::toggleConnection() {
-    if (context_.link.connected.load(kRelaxed) != 0)
+    if (context_.session.connected())
         disconnect();
     else
         connect();
@@ -258,56 +198,40 @@ void StatusPage::toggleConnection() {
 void StatusPage::connect() {
     if (const int baud = radioGroupIndex(kFirstBaudButton); baud >= 0) baudChoice_ = baud;
     if (const int port = radioGroupIndex(kFirstPortButton); port >= 0) portChoice_ = port;
-    app::LinkState& link = context_.link;
-    const int selection = control(kStationList).selection();
-    const std::int32_t station = std::max(selection, 0) + 1;
-    const auto channel = static_cast<std::uint8_t>(portChoice_);
-    const std::uint32_t baudRate = kBaudRates[static_cast<std::size_t>(baudChoice_)];
-    link.station.store(station, kRelaxed);
-    link.channel.store(channel, kRelaxed);
-    link.parity.store(0, kRelaxed);
-    link.baudRate.store(baudRate, kRelaxed);
-    link.retries.store(kLinkRetries, kRelaxed);
-    link.timeoutMs.store(kLinkTimeoutMs, kRelaxed);
-    const std::uint8_t result = context_.drive.openLink(
-        channel, baudRate, link.dataBits.load(kRelaxed), link.stopBits.load(kRelaxed), 0);
-    if (result != modbus::kLinkSuccess) {
+    drive::LinkSettings settings;
+    settings.channel = static_cast<std::uint8_t>(portChoice_);
+    settings.baudRate = kBaudRates[static_cast<std::size_t>(baudChoice_)];
+    settings.station = std::max(control(kStationList).selection(), 0) + 1;
+    // The session publishes the link, timed and enabled, only once it is
+    // open, with a fault flagged so that the poll loop probes first.
+    if (!context_.session.connect(settings))
         ui::messageBox(u"Initialize the serial port failed!", ui::applicationTitle(),
                        ui::MessageIcon::Error);
-        return;
-    }
-    // The link is timed and enabled before `connected` lets the poll loop at
-    // it, so that its first probe cannot meet a disabled link.
-    context_.drive.setLinkTiming(channel, kLinkTimeoutMs, kLinkRetries);
-    context_.drive.selectDrive(channel, station, link.frameType.load(kRelaxed), true);
-    link.faultCode.store(3, kRelaxed);
-    link.connected.store(1, kRelaxed);
 }
 
 void StatusPage::disconnect() {
-    app::LinkState& link = context_.link;
-    link.connected.store(0, kRelaxed);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kDisconnectWaitMs));
-    const std::uint8_t channel = link.channel.load(kRelaxed);
-    context_.drive.selectDrive(channel, link.station.load(kRelaxed), link.frameType.load(kRelaxed),
-                               false);
-    // Closing waits for an exchange still under way on the channel.
-    context_.drive.closeLink(channel);
-    link.station.store(0, kRelaxed);
-    link.channel.store(modbus::kNoChannel, kRelaxed);
-    link.faultCode.store(0, kRelaxed);
+    // A job cut off by a closed link would leave the drive half-written.
+    if (context_.jobs.busy()) {
+        ui::messageBox(u"\"" + platform::fromUtf8(context_.jobs.current()) +
+                           u"\" is still running. Disconnect when it has finished.",
+                       context_.uiText(67, u"Error"), ui::MessageIcon::Exclamation);
+        return;
+    }
+    // New requests are refused from here on; closing waits for the one in
+    // progress, which ends within its time-out.
+    context_.session.disconnect();
 }
 
 void StatusPage::refreshStatus() {
     if (!exists()) return;
-    const bool connected = context_.link.connected.load(kRelaxed) != 0;
+    const bool connected = context_.session.connected();
     const std::u16string unknown(context_.uiText(14, u"未知"));
     ui::Control& list = control(kStatusList);
     const data::StatusTable& items = context_.language.statusItems();
     const int rows = std::min(list.rowCount(), static_cast<int>(items.size()));
     for (int row = 0; row < rows; ++row) {
         const std::u16string text =
-            connected ? statusValueText(items[static_cast<std::size_t>(row)]) : unknown;
+            connected ? drive::statusValueText(items[static_cast<std::size_t>(row)]) : unknown;
         if (list.cellText(row, 1) != text) list.setCellText(row, 1, text);
     }
     const auto showState = [this](int id, int state) {
@@ -317,11 +241,10 @@ void StatusPage::refreshStatus() {
     for (int i = 0; i < kOutputCount; ++i)
         showState(kOutputBoxes[static_cast<std::size_t>(i)], outputState(i));
 
-    const std::uint64_t notice = alarmNotice_.load(kRelaxed);
-    const auto sequence = static_cast<std::uint32_t>(notice >> 32);
-    if (sequence != shownAlarmSequence_) {
-        shownAlarmSequence_ = sequence;
-        showAlarm(static_cast<std::int32_t>(static_cast<std::uint32_t>(notice)));
+    const drive::AlarmNotice notice = service_.alarmNotice();
+    if (notice.sequence != shownAlarmSequence_) {
+        shownAlarmSequence_ = notice.sequence;
+        showAlarm(notice.value);
     }
 }
 
@@ -355,56 +278,24 @@ void StatusPage::showAlarm(std::int32_t value) {
 
 void StatusPage::writeOutput(int output) {
     if (output < 0 || output >= kOutputCount || !exists()) return;
-    const auto n = static_cast<std::size_t>(output);
-    const std::uint8_t state = check(kOutputBoxes[n]) != 0 ? 1 : 0;
-    // A written state shows at once; a refused one is put back by the next
-    // refresh from the state last read.
-    if (context_.drive.writeCoils(static_cast<std::uint16_t>(output), &state, 1) ==
-        modbus::kAccessSuccess)
-        outputs_[n].store(state, kRelaxed);
+    const bool on = check(kOutputBoxes[static_cast<std::size_t>(output)]) != 0;
+    // A written state shows from then on; a refused one (or one not sent
+    // because another job runs) is put back by the next refresh from the
+    // state last read.
+    drive::Job job;
+    job.name = "output write";
+    job.body = [this, output, on](drive::JobContext&) { service_.writeOutput(output, on); };
+    jobs_.start(std::move(job));
+}
+
+void StatusPage::onDestroy() {
+    jobs_.waitForEnd();
 }
 
 // --- Poll thread
 
 std::uint8_t StatusPage::pollStatus() {
-    data::StatusTable& items = context_.language.statusItems();
-    modbus::DriveAccess& drive = context_.drive;
-    const StatusBlock block = statusBlock(items.span());
-    if (block.byteCount > 0) {
-        std::vector<std::uint8_t> bytes(block.byteCount);
-        for (std::uint32_t offset = 0; offset < block.byteCount; offset += kPieceBytes) {
-            const std::uint32_t size = std::min(kPieceBytes, block.byteCount - offset);
-            const auto address = static_cast<std::uint16_t>(block.firstAddress + offset / 2);
-            const std::uint8_t result = drive.readRegisters(address, bytes.data() + offset, size);
-            if (result != modbus::kAccessSuccess) return result;
-        }
-        const std::span<const std::uint8_t> image(bytes);
-        for (data::StatusItem& item : items) {
-            const std::size_t offset = (item.address - block.firstAddress) * std::size_t{2};
-            data::bytesToValue(item.typeCode, item.value, image.subspan(offset));
-        }
-    }
-
-    std::array<std::uint8_t, kInputCount> inputs{};
-    std::uint8_t result = drive.readInputs(0, inputs.data(), kInputCount);
-    if (result != modbus::kAccessSuccess) return result;
-    for (std::size_t i = 0; i < inputs.size(); ++i) inputs_[i].store(inputs[i], kRelaxed);
-
-    std::array<std::uint8_t, kOutputCount> outputs{};
-    result = drive.readCoils(0, outputs.data(), kOutputCount);
-    if (result == modbus::kAccessSuccess)
-        for (std::size_t i = 0; i < outputs.size(); ++i) outputs_[i].store(outputs[i], kRelaxed);
-
-    // Without a ninth status item there is no alarm value, and the text stays.
-    if (items.size() > kAlarmItem) {
-        const auto alarm = static_cast<std::int32_t>(items[kAlarmItem].value.load(kRelaxed));
-        if (alarm != lastAlarm_.load(kRelaxed)) {
-            lastAlarm_.store(alarm, kRelaxed);
-            const std::uint64_t sequence = (alarmNotice_.load(kRelaxed) >> 32) + 1;
-            alarmNotice_.store((sequence << 32) | static_cast<std::uint32_t>(alarm), kRelaxed);
-        }
-    }
-    return result;
+    return service_.poll().accessCode();
 }
 
 }  // namespace pages

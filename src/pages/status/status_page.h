@@ -1,37 +1,23 @@
 #pragma once
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <span>
-#include <string>
 
 #include "app/app_context.h"
 #include "app/main_page.h"
-#include "data/language.h"
+#include "app/page_jobs.h"
+#include "drive/status.h"
 
 namespace pages {
-
-// The holding registers that one status poll reads: from the lowest item
-// address up to the last register of the highest item (its high word for a
-// 32-bit item). Empty when there are no items.
-struct StatusBlock {
-    std::uint16_t firstAddress = 0;
-    std::uint32_t byteCount = 0;  // 2 per register, at most 65536 registers
-};
-StatusBlock statusBlock(std::span<const data::StatusItem> items);
-
-// The text of a status value as the list shows it while connected: with a
-// divisor the value divided, three decimals; otherwise its decimal text.
-std::u16string statusValueText(const data::StatusItem& item);
 
 // Page 0 of the main window (template 135). The upper part chooses baud rate,
 // port and station and connects to or disconnects from the drive; the lower
 // part shows the status items of the language file, the current alarm and
-// the digital inputs and outputs.
+// the digital inputs and outputs: a view over the drive session and the
+// StatusService.
 //
-// Threads: pollStatus runs on the poll thread and touches no control; it
-// leaves values, I/O states and the alarm for refreshStatus. Everything else
-// belongs to the user interface thread.
+// Threads: pollStatus runs on the poll thread and touches no control; the
+// service keeps values, I/O states and the alarm for refreshStatus.
+// Everything else belongs to the user interface thread.
 class StatusPage : public app::MainPage {
   public:
     static constexpr int kConnectionGroup = 1084;
@@ -57,18 +43,8 @@ class StatusPage : public app::MainPage {
                                                              38400, 57600, 115200};
     static constexpr int kPortCount = 6;
     static constexpr int kStationCount = 64;
-    static constexpr int kInputCount = 10;
-    static constexpr int kOutputCount = 8;
-    // Status registers are read 12 at a time.
-    static constexpr std::uint32_t kPieceBytes = 24;
-    // Status item 8 holds the alarm code.
-    static constexpr std::size_t kAlarmItem = 8;
-    // The link's timing from a connect on.
-    static constexpr std::uint16_t kLinkTimeoutMs = 200;
-    static constexpr std::uint8_t kLinkRetries = 5;
-    // Disconnect waits this long after clearing `connected`, so that the poll
-    // loop leaves the link alone before it is disabled.
-    static constexpr int kDisconnectWaitMs = 100;
+    static constexpr int kInputCount = drive::StatusService::kInputCount;
+    static constexpr int kOutputCount = drive::StatusService::kOutputCount;
 
     explicit StatusPage(app::AppContext& context);
 
@@ -80,17 +56,22 @@ class StatusPage : public app::MainPage {
     void refreshStatus();
     // Moves the page to the main window's page rectangle and places its controls.
     void layout();
-    // Button 1065: connect while disconnected, disconnect while connected.
+    // Button 1065: connect while disconnected, disconnect while connected
+    // (refused while a job runs: it would be cut off half-way).
     void toggleConnection();
     // Writes the text of alarm table entry `value` into 1103.
     void showAlarm(std::int32_t value);
-    // Writes output check box n's state (Y0 to Y7) to coil n.
+    // Writes output check box n's state (Y0 to Y7) to coil n, as a job: the
+    // link may be held by another job's long request.
     void writeOutput(int output);
+    // True while the page's output write runs.
+    bool busy() const { return jobs_.busy(); }
 
     // The states and alarm value last read (any thread).
-    int inputState(int index) const;
-    int outputState(int index) const;
-    std::int32_t lastAlarm() const { return lastAlarm_.load(std::memory_order_relaxed); }
+    int inputState(int index) const { return service_.inputState(index); }
+    int outputState(int index) const { return service_.outputState(index); }
+    std::int32_t lastAlarm() const { return service_.lastAlarm(); }
+    drive::StatusService& service() { return service_; }
 
     std::uint8_t poll() override { return pollStatus(); }
     void refreshPage() override { refreshStatus(); }
@@ -100,6 +81,7 @@ class StatusPage : public app::MainPage {
     bool onInitDialog() override;
     void onCommand(int id) override;
     void onListClick(int id, int row) override;
+    void onDestroy() override;
 
   private:
     void connect();
@@ -110,16 +92,12 @@ class StatusPage : public app::MainPage {
     void showPortDevices();
 
     app::AppContext& context_;
+    drive::StatusService service_;
     int baudChoice_ = 5;  // 115200 bit/s
     int portChoice_ = 0;  // COM1
-    std::array<std::atomic<std::uint8_t>, kInputCount> inputs_{};
-    std::array<std::atomic<std::uint8_t>, kOutputCount> outputs_{};
-    // Poll thread writes, any thread reads.
-    std::atomic<std::int32_t> lastAlarm_{-1};
-    // A new alarm value for the user interface thread: (sequence << 32) | value,
-    // one word so that the value always comes with its own sequence.
-    std::atomic<std::uint64_t> alarmNotice_{0};
-    std::uint32_t shownAlarmSequence_ = 0;  // user interface thread
+    std::uint32_t shownAlarmSequence_ = 0;
+    // Last: its destructor waits for a job that uses the service above.
+    app::PageJobs jobs_;
 };
 
 }  // namespace pages

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers of the parameter page tests: the program-wide objects a page gets
-// (link, drive access, language, model sets), the sample language file with
+// (session, job runner, language, model sets), the sample language file with
 // some UI texts replaced, the link set up as the connection page sets it up,
 // and the simulator's request log.
 #include <gtest/gtest.h>
@@ -19,14 +19,16 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/link_state.h"
 #include "data/language.h"
 #include "data/model_sets.h"
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
+#include "pages/parameters/parameter_page.h"
 #include "platform/text.h"
+#include "support/program_rig.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
+#include "ui/headless.h"
 
 namespace paramtest {
 
@@ -63,26 +65,10 @@ inline std::u16string sampleLanguage(const std::vector<std::pair<int, std::u16st
 }
 
 // The objects that the start sequence makes and hands to the pages.
-struct Program {
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    data::LanguageData language;
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 1;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
-
-    explicit Program(std::u16string_view languageText = {}) {
-        drive.initModbus();
-        if (!languageText.empty()) language = data::parseLanguageText(languageText);
+struct Program : testsupport::ProgramRig {
+    explicit Program(std::u16string_view languageText = {}) : ProgramRig(languageText) {
         // The page rectangle of the 1000 x 730 main window.
         context.pageRect = {2, 23, 985, 685};
-    }
-    ~Program() {
-        if (link.connected.load(kRelaxed) != 0) {
-            drive.selectDrive(0, 1, modbus::kFrameRtu, false);
-            drive.closeLink(0);
-        }
     }
 
     // The drive model sets of the sample family.
@@ -96,19 +82,11 @@ struct Program {
     // What the connection page does on connect to COM1 (channel 0), station 1.
     // faultCode 0: the poll loop's probe has succeeded.
     void connect(std::uint8_t faultCode = 0, std::uint8_t retries = 5) {
-        link.station.store(1, kRelaxed);
-        link.channel.store(0, kRelaxed);
-        link.parity.store(0, kRelaxed);
-        link.baudRate.store(115200, kRelaxed);
-        link.retries.store(retries, kRelaxed);
-        link.timeoutMs.store(200, kRelaxed);
-        ASSERT_EQ(drive.openLink(0, 115200, 8, 0, 0), modbus::kLinkSuccess) << drive.linkError(0);
-        link.faultCode.store(3, kRelaxed);
-        link.connected.store(1, kRelaxed);
-        drive.setLinkTiming(0, 200, retries);
-        drive.selectDrive(0, 1, modbus::kFrameRtu, true);
-        link.faultCode.store(faultCode, kRelaxed);
+        const drive::Result r = ProgramRig::connect(faultCode, {200, retries});
+        ASSERT_TRUE(r.ok()) << r.cause();
     }
+    // A fault flagged on the connected link, as a failed poll leaves it.
+    void flagFault(std::uint8_t code) { session.noteFault(session.generation(), code); }
 
     // The channel's timing now.
     std::pair<int, int> timing() const {
@@ -154,6 +132,66 @@ inline long long simParam(testsupport::SimProcess& sim, std::size_t index) {
     return std::stoll(sim.ok("get param " + std::to_string(index)));
 }
 
+using pages::ParameterPage;
 using testsupport::TempDir;
+using Icon = ui::MessageIcon;
+
+// The page hosted as a modeless window on the headless backend.
+struct Rig {
+    ui::HeadlessBackend backend;
+    Program program;
+    std::unique_ptr<ParameterPage> page;
+
+    explicit Rig(std::u16string_view languageText = {}) : program(languageText) {}
+    ~Rig() {
+        if (page && page->exists()) page->destroy();
+        page.reset();
+    }
+    ParameterPage& open() {
+        page = std::make_unique<ParameterPage>(program.context);
+        EXPECT_TRUE(page->createModeless());
+        return *page;
+    }
+    // Runs the user interface thread's posted work until the page's job has
+    // ended and shown its outcome.
+    void settle() {
+        ASSERT_TRUE(testsupport::pumpUntil(backend, [this] { return !page->busy(); }))
+            << "the job did not end";
+    }
+    ui::Control& list() { return page->control(ParameterPage::kList); }
+    std::u16string cell(std::size_t row, int column) {
+        return list().cellText(static_cast<int>(row), column);
+    }
+    // The user selects a row; the next tick shows it.
+    void select(std::size_t row) {
+        ASSERT_TRUE(page->userSelectRow(ParameterPage::kList, static_cast<int>(row)));
+        page->refreshView();
+    }
+    // Selects the row, types the text and presses "确认修改".
+    void write(std::size_t row, std::u16string_view text) {
+        select(row);
+        ASSERT_TRUE(page->userType(ParameterPage::kNewValue, text));
+        ASSERT_TRUE(page->userClick(ParameterPage::kWriteButton));
+        settle();
+    }
+    // One poll and one tick.
+    void pollAndRefresh() {
+        ASSERT_EQ(page->readDriveValues(), 0);
+        page->refreshView();
+    }
+    std::vector<ui::HeadlessBackend::Message> messages() const { return backend.messages(); }
+    int progress() { return page->control(ParameterPage::kProgress).position(); }
+};
+
+inline ::testing::AssertionResult isMessage(const ui::HeadlessBackend::Message& m,
+                                            std::u16string_view text, std::u16string_view caption,
+                                            Icon icon) {
+    if (m.text == text && m.caption == caption && m.icon == icon)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "message \"" << platform::toUtf8(m.text) << "\" / \"" << platform::toUtf8(m.caption)
+           << "\" / icon " << static_cast<int>(m.icon);
+}
+#define EXPECT_MESSAGE(m, ...) EXPECT_TRUE(isMessage((m), __VA_ARGS__))
 
 }  // namespace paramtest

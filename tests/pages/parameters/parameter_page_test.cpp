@@ -7,7 +7,6 @@
 
 #include <memory>
 #include <stdexcept>
-#include <system_error>
 
 #include "data/value_file.h"
 #include "parameter_fixture.h"
@@ -17,58 +16,6 @@ namespace {
 
 using namespace paramtest;
 using pages::ParameterPage;
-using Icon = ui::MessageIcon;
-
-// The page hosted as a modeless window on the headless backend.
-struct Rig {
-    ui::HeadlessBackend backend;
-    Program program;
-    std::unique_ptr<ParameterPage> page;
-
-    explicit Rig(std::u16string_view languageText = {}) : program(languageText) {}
-    ~Rig() {
-        if (page && page->exists()) page->destroy();
-        page.reset();
-    }
-    ParameterPage& open(app::ThreadLauncher launcher = {}) {
-        page = std::make_unique<ParameterPage>(program.context, std::move(launcher));
-        EXPECT_TRUE(page->createModeless());
-        return *page;
-    }
-    ui::Control& list() { return page->control(ParameterPage::kList); }
-    std::u16string cell(std::size_t row, int column) {
-        return list().cellText(static_cast<int>(row), column);
-    }
-    // The user selects a row; the next tick shows it.
-    void select(std::size_t row) {
-        ASSERT_TRUE(page->userSelectRow(ParameterPage::kList, static_cast<int>(row)));
-        page->refreshView();
-    }
-    // Selects the row, types the text and presses "确认修改".
-    void write(std::size_t row, std::u16string_view text) {
-        select(row);
-        ASSERT_TRUE(page->userType(ParameterPage::kNewValue, text));
-        ASSERT_TRUE(page->userClick(ParameterPage::kWriteButton));
-    }
-    // One poll and one tick.
-    void pollAndRefresh() {
-        ASSERT_EQ(page->readDriveValues(), 0);
-        page->refreshView();
-    }
-    std::vector<ui::HeadlessBackend::Message> messages() const { return backend.messages(); }
-    int progress() { return page->control(ParameterPage::kProgress).position(); }
-};
-
-::testing::AssertionResult isMessage(const ui::HeadlessBackend::Message& m,
-                                     std::u16string_view text, std::u16string_view caption,
-                                     Icon icon) {
-    if (m.text == text && m.caption == caption && m.icon == icon)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "message \"" << platform::toUtf8(m.text) << "\" / \"" << platform::toUtf8(m.caption)
-           << "\" / icon " << static_cast<int>(m.icon);
-}
-#define EXPECT_MESSAGE(m, ...) EXPECT_TRUE(isMessage((m), __VA_ARGS__))
 
 // A table of `count` writable parameters of one type from `first` on, gap
 // free, with no texts at all (as records that no language entry filled).
@@ -187,8 +134,9 @@ TEST(ParameterPageView, NoLanguageFileGivesBuiltInTextsAndAnEmptyList) {
     // No table: nothing is read (the link is not even enabled) and an EEPROM
     // save on a healthy link does nothing.
     EXPECT_EQ(page.readDriveValues(), 0);
-    rig.program.link.connected.store(1, kRelaxed);
+    ASSERT_TRUE(rig.program.connectIdleLine().ok());
     page.saveToEeprom();
+    EXPECT_FALSE(page.busy());
     EXPECT_TRUE(rig.messages().empty());
 }
 
@@ -266,38 +214,6 @@ TEST(ParameterPageView, AModelOnALongerTableLeavesTheRestAndWarnsOnce) {
     EXPECT_NE(rig.messages()[0].text.find(u"first 100 parameters"), std::u16string::npos);
 }
 
-TEST(ParameterPageView, AWorkerThatCannotStartFailsTheEepromSaveAtOnce) {
-    Rig rig(sampleLanguage());
-    ParameterPage& page = rig.open([](std::function<void()>) -> std::thread {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    });
-    EXPECT_FALSE(page.workerRunning());
-    ASSERT_EQ(rig.messages().size(), 1u);
-    EXPECT_MESSAGE(rig.messages()[0], u"Creat thread error!", u"Error", Icon::None);
-    // A healthy link (no port: nothing could be sent anyway).
-    rig.program.link.connected.store(1, kRelaxed);
-    page.saveToEeprom();
-    ASSERT_EQ(rig.messages().size(), 2u);
-    EXPECT_MESSAGE(rig.messages()[1], u"Saving the drive parameters to EEPROM failed!", u"Error",
-                   Icon::Error);
-}
-
-TEST(ParameterPageView, TheWorkerHasEndedWhenThePageIsGone) {
-    Rig rig(sampleLanguage());
-    auto ended = std::make_shared<std::atomic<bool>>(false);
-    ParameterPage& page = rig.open([ended](std::function<void()> body) {
-        return std::thread([body = std::move(body), ended] {
-            body();
-            std::this_thread::sleep_for(50ms);
-            ended->store(true);
-        });
-    });
-    EXPECT_TRUE(page.workerRunning());
-    page.destroy();
-    EXPECT_TRUE(ended->load()) << "the worker was signalled but not joined";
-    EXPECT_FALSE(page.workerRunning());
-}
-
 // --- Against the drive
 
 class ParameterPageOnADrive : public ::testing::Test {
@@ -337,11 +253,11 @@ TEST_F(ParameterPageOnADrive, ThePollReadsBlocksOfTwelveAndTheListShowsTheValues
     EXPECT_EQ(page.text(ParameterPage::kCurrentValue), rig.cell(0, 2));
 
     // A fault flagged on a connected link: the last values stay on view.
-    rig.program.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    rig.program.flagFault(modbus::kAccessNoResponse);
     page.refreshView();
     EXPECT_EQ(rig.cell(speed, 2), u"-5");
     // Disconnected: unknown.
-    rig.program.link.connected.store(0, kRelaxed);
+    rig.program.session.disconnect();
     page.refreshView();
     EXPECT_EQ(rig.cell(speed, 2), kUnknown);
     EXPECT_EQ(page.text(ParameterPage::kCurrentValue), kUnknown);
@@ -454,7 +370,7 @@ TEST_F(ParameterPageOnADrive, WritingOneParameterConvertsAndClampsTheText) {
 
     // Not connected: the link message and no request.
     sim.ok("log on");
-    p.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    p.flagFault(modbus::kAccessNoResponse);
     rig.write(speed, u"12");
     EXPECT_TRUE(requests(sim).empty());
     ASSERT_EQ(rig.messages().size(), 2u);
@@ -520,7 +436,10 @@ TEST_F(ParameterPageOnADrive, BackupAndLoadFollowTheFileRules) {
     rig.backend.queueFileAnswer(base + u"/UPPER.DAT");
     rig.backend.queueFileAnswer(base + u"/old.dat.d/inner");
     rig.backend.queueFileAnswer(std::nullopt);
-    for (int i = 0; i < 4; ++i) page.backupToFile();
+    for (int i = 0; i < 4; ++i) {
+        page.backupToFile();
+        rig.settle();
+    }
     EXPECT_TRUE(fs::exists(dir.path() / "plain.dat"));
     EXPECT_TRUE(fs::exists(dir.path() / "UPPER.DAT.dat"));
     EXPECT_TRUE(fs::exists(dir.path() / "old.dat.d/inner"));
@@ -534,27 +453,31 @@ TEST_F(ParameterPageOnADrive, BackupAndLoadFollowTheFileRules) {
     // A folder that does not exist: the plain failure box.
     rig.backend.queueFileAnswer(base + u"/missing/b.dat");
     page.backupToFile();
+    rig.settle();
     ASSERT_EQ(rig.messages().size(), 2u);
     EXPECT_MESSAGE(rig.messages()[1], u"Backing up the parameters failed!", u"Error", Icon::None);
 
     // "plain" again: the dialog had nothing to ask about, so plain.dat, which
     // exists, is left alone; named in full it is replaced (after the dialog's
     // own question).
+    // The drive's value changes and the poll reads it.
     const auto before = readBytes(dir.path() / "plain.dat");
-    rig.program.language.parameters()[0].driveValue.store(4444, kRelaxed);
+    sim.ok("set param 0 4444");
+    rig.pollAndRefresh();
     rig.backend.queueFileAnswer(base + u"/plain");
     page.backupToFile();
+    rig.settle();
     ASSERT_EQ(rig.messages().size(), 3u);
     EXPECT_NE(rig.messages()[2].text.find(u"plain.dat already exists"), std::u16string::npos);
     EXPECT_EQ(readBytes(dir.path() / "plain.dat"), before);
     rig.backend.queueFileAnswer(base + u"/plain.dat");
     page.backupToFile();
+    rig.settle();
     EXPECT_NE(readBytes(dir.path() / "plain.dat"), before);
-    rig.program.language.parameters()[0].driveValue.store(0, kRelaxed);
     rig.backend.clearMessages();
 
     // Loading the backup while disconnected fills column 3.
-    rig.program.link.connected.store(0, kRelaxed);
+    rig.program.session.disconnect();
     rig.backend.queueFileAnswer(base + u"/plain.dat");
     page.loadFromFile();
     EXPECT_TRUE(page.fileLoaded());
@@ -611,13 +534,20 @@ TEST_F(ParameterPageOnADrive, AFailedFactoryWriteShowsTwoBoxes) {
     Rig rig(sampleLanguage());
     ParameterPage& page = rig.open();
     rig.program.connect(0);
+    const std::size_t speed = rig.program.indexOf(u"P03.01");
+    sim.ok("set param " + std::to_string(speed) + " 1234");
     sim.ok("rejectwrite 3");
     page.restoreFactoryValues();
+    rig.settle();
     ASSERT_EQ(rig.messages().size(), 2u);
     EXPECT_MESSAGE(rig.messages()[0], u"P00.02 Error", u"Error", Icon::Error);
     EXPECT_MESSAGE(rig.messages()[1], u"Restoring the factory values failed!", u"Error",
                    Icon::Error);
-    EXPECT_EQ(rig.progress(), 2 * 100 / 99);
+    // The drive refused one value; the others were still written.
+    const data::ParameterDefinition& p = rig.program.language.parameters()[speed];
+    EXPECT_EQ(data::valueToText(p.typeCode, static_cast<std::uint32_t>(simParam(sim, speed))),
+              data::valueToText(p.typeCode, p.factoryValue));
+    EXPECT_EQ(rig.progress(), 100);
 }
 
 TEST_F(ParameterPageOnADrive, AFailedEepromSaveRestoresTheTiming) {
@@ -628,6 +558,7 @@ TEST_F(ParameterPageOnADrive, AFailedEepromSaveRestoresTheTiming) {
     sim.ok("log on");
     sim.ok("exception 4");
     page.saveToEeprom();
+    rig.settle();
     sim.ok("faults off");
     const auto frames = requests(sim);
     ASSERT_FALSE(frames.empty());
@@ -637,7 +568,7 @@ TEST_F(ParameterPageOnADrive, AFailedEepromSaveRestoresTheTiming) {
                    Icon::Error);
     EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
     // Refused while the link is faulty, before anything is sent.
-    rig.program.link.faultCode.store(modbus::kAccessNoResponse, kRelaxed);
+    rig.program.flagFault(modbus::kAccessNoResponse);
     sim.ok("log on");
     page.saveToEeprom();
     EXPECT_TRUE(requests(sim).empty());

@@ -176,7 +176,7 @@ TEST_F(ScopeAcquire, AChannelAtTheRegisterOfALowerChannelIsNotRead) {
 }
 
 TEST_F(ScopeAcquire, TheCycleReturnsTheCodeOfItsLastRead) {
-    host.drive.setLinkTiming(0, 100, 0);
+    host.connect(100, 0);
     // 50 is refused, 100 answers: the cycle succeeds, 50 gets no sample.
     channels(50, 100, -1);
     auto [code, log] = cycle();

@@ -145,8 +145,8 @@ TEST(ScopeGui, ThreeChannelsFromTheDriveArePlottedPausedAndCleared) {
         status->userClick(pages::StatusPage::kFirstPortButton);
         status->userClick(pages::StatusPage::kFirstBaudButton + 5);
         status->userClick(pages::StatusPage::kConnectButton);
-        const app::LinkState& link = w.context().link;
-        ASSERT_TRUE(waitFor([&] { return app::linkHealthy(link); }));
+        const drive::DriveSession& session = w.context().session;
+        ASSERT_TRUE(waitFor([&] { return session.healthy(); }));
 
         ScopePage* p = scopePage(w);
         ASSERT_NE(p, nullptr);

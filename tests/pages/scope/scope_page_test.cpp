@@ -107,8 +107,8 @@ TEST(ScopePage, AChannelIsSwitchedOnOnlyOnAHealthyLink) {
     EXPECT_EQ(p.text(button), u"关闭");
 
     // Connected, but the poll loop has not probed yet.
-    host.link.connected.store(1);
-    host.link.faultCode.store(3);
+    host.pretendConnected();
+    host.session.noteFault(host.session.generation(), drive::kFaultProbe);
     p.userClick(button);
     EXPECT_EQ(host.backend.messages().size(), 2u);
     EXPECT_EQ(p.check(button), 0);

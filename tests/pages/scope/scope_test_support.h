@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "app/app_context.h"
-#include "app/link_state.h"
 #include "data/language.h"
 #include "data/model_sets.h"
 #include "modbus/drive_access.h"
@@ -30,6 +29,7 @@
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "support/language_file.h"
+#include "support/program_rig.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/headless.h"
@@ -79,19 +79,14 @@ using testsupport::TempDir;
 // backend, with the objects the start sequence would give it.
 struct Host {
     ui::HeadlessBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    data::LanguageData language;
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 1;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    testsupport::ProgramRig program;
+    drive::DriveSession& session = program.session;
+    data::LanguageData& language = program.language;
+    app::AppContext& context = program.context;
     ui::Dialog main{resources::kMainDialog};
     std::unique_ptr<pages::ScopePage> page;
 
-    explicit Host(std::u16string_view languageText) {
-        drive.initModbus();
-        language = data::parseLanguageText(languageText);
+    explicit Host(std::u16string_view languageText) : program(languageText) {
         // As the main window leaves it: 983 x 660, so that the buttons'
         // spare share s is 7.
         context.pageRect = {2, 25, 985, 685};
@@ -117,22 +112,11 @@ struct Host {
 
     // What the connection page does on connect to COM1 (the simulator's pty).
     void connect(std::uint16_t timeoutMs = 200, std::uint8_t retries = 5) {
-        constexpr auto r = std::memory_order_relaxed;
-        link.station.store(1, r);
-        link.channel.store(0, r);
-        link.retries.store(retries, r);
-        link.timeoutMs.store(timeoutMs, r);
-        ASSERT_EQ(drive.openLink(0, 115200, 8, 0, 0), modbus::kLinkSuccess) << drive.linkError(0);
-        drive.setLinkTiming(0, timeoutMs, retries);
-        drive.selectDrive(0, 1, modbus::kFrameRtu, true);
-        link.faultCode.store(0, r);
-        link.connected.store(1, r);
+        const drive::Result r = program.connect(0, {timeoutMs, retries});
+        ASSERT_TRUE(r.ok()) << r.cause();
     }
     // Connected and healthy as far as the page's checks go, without a drive.
-    void pretendConnected() {
-        link.connected.store(1, std::memory_order_relaxed);
-        link.faultCode.store(0, std::memory_order_relaxed);
-    }
+    void pretendConnected() { ASSERT_TRUE(program.connectIdleLine().ok()); }
 
     // The refreshes that bring the three ranges and then the time base to
     // the plot, one change per refresh.

@@ -15,6 +15,7 @@
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
 #include "pages/status/status_page.h"
+#include "support/program_rig.h"
 #include "support/sim_process.h"
 #include "ui/qt/qt_backend.h"
 
@@ -42,15 +43,10 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
     sim.ok("set reg 4104 3110");  // bus voltage / 10, row 6
 
     ui::qt::QtBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    drive.initModbus();
-    data::LanguageData language;
+    testsupport::ProgramRig program;
+    data::LanguageData& language = program.language;
     ASSERT_EQ(data::loadLanguageFile(languageFile, language), 1);
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 0;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    app::AppContext& context = program.context;
     StatusPage* page = nullptr;
     app::MainWindow window(context, [&page](app::AppContext& c) {
         app::PageSet set;
@@ -84,7 +80,7 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
         // Connect on COM2 and see the drive's values.
         ASSERT_TRUE(ui::qt::clickWidget(*page, 1079));
         ASSERT_TRUE(ui::qt::clickWidget(*page, StatusPage::kConnectButton));
-        ASSERT_EQ(link.connected.load(), 1);
+        ASSERT_TRUE(program.session.connected());
         EXPECT_TRUE(waitFor([&] { return statusLine() == u"通讯连接OK"; }));
         EXPECT_TRUE(waitFor([&] { return values()[7] == u"42" && values()[6] == u"311.000"; }));
 
@@ -102,7 +98,7 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
         // An output clicked (its box is hidden on the page) sets the coil.
         page->showControl(1092, true);
         ASSERT_TRUE(ui::qt::clickWidget(*page, 1092));
-        EXPECT_EQ(sim.ok("get coil 0"), "1");
+        EXPECT_TRUE(waitFor([&] { return sim.ok("get coil 0") == "1"; }));
 
         // A silent drive: the fault shows and the values stand still.
         sim.ok("noanswer on");
@@ -127,7 +123,6 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
     });
     window.runModal();
     backend.setModalHook(nullptr);
-    if (link.connected.load() != 0) drive.closeLink(link.channel.load());
 
     const auto image = ui::qt::loadPng(png);
     ASSERT_TRUE(image) << png;

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "data/language.h"
-#include "data/model_sets.h"
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
 #include "platform/text.h"
+#include "support/program_rig.h"
 #include "support/sim_process.h"
 #include "ui/headless.h"
 
@@ -81,17 +81,15 @@ std::vector<Request> loggedRequests(testsupport::SimProcess& sim) {
 class StatusPageTest : public ::testing::Test {
   protected:
     ui::HeadlessBackend backend;
-    app::LinkState link;
-    modbus::ModbusMaster master;
-    modbus::DriveAccess drive{master};
-    data::LanguageData language;
-    data::ModelValueSets models;
-    std::uint32_t settingsWord = 0;
-    app::AppContext context{link, drive, language, models, 0, settingsWord};
+    testsupport::ProgramRig program;
+    modbus::ModbusMaster& master = program.master;
+    modbus::DriveAccess& drive = program.access;
+    drive::DriveSession& session = program.session;
+    data::LanguageData& language = program.language;
+    app::AppContext& context = program.context;
     std::unique_ptr<StatusPage> page;
 
     void open(data::LanguageData tables = {}) {
-        drive.initModbus();
         language = std::move(tables);
         context.pageRect = {0, 0, 969, 641};
         page = std::make_unique<StatusPage>(context);
@@ -106,7 +104,7 @@ class StatusPageTest : public ::testing::Test {
         open(std::move(sample));
     }
     void TearDown() override {
-        if (page && link.connected.load() != 0) page->toggleConnection();
+        if (page && session.connected()) page->toggleConnection();
         page.reset();
     }
 
@@ -114,7 +112,7 @@ class StatusPageTest : public ::testing::Test {
     void connect(int com) {
         ASSERT_TRUE(page->userClick(StatusPage::kFirstPortButton + com - 1));
         ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
-        ASSERT_EQ(link.connected.load(), 1) << "messages: " << backend.messages().size();
+        ASSERT_TRUE(session.connected()) << "messages: " << backend.messages().size();
     }
     std::u16string value(int row) const {
         return page->control(StatusPage::kStatusList).cellText(row, 1);
@@ -124,6 +122,10 @@ class StatusPageTest : public ::testing::Test {
         ASSERT_GT(list.rowCount(), 0);
         for (int row = 0; row < list.rowCount(); ++row)
             EXPECT_EQ(list.cellText(row, 1), text) << "row " << row;
+    }
+    // Runs the posted work until the page's output write has ended.
+    void settle() {
+        ASSERT_TRUE(testsupport::pumpUntil(backend, [this] { return !page->busy(); }));
     }
     std::vector<int> choices() const {
         std::vector<int> ids{StatusPage::kStationList};
@@ -146,14 +148,15 @@ TEST_F(StatusPageTest, ConnectOpensTheChosenPortForTheChosenStationAndDisconnect
     ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
 
     EXPECT_TRUE(backend.messages().empty());
-    EXPECT_EQ(link.connected.load(), 1);
-    EXPECT_EQ(link.channel.load(), 3);
-    EXPECT_EQ(link.station.load(), 12);
-    EXPECT_EQ(link.baudRate.load(), 38400u);
-    EXPECT_EQ(link.parity.load(), 0);
-    EXPECT_EQ(link.faultCode.load(), 3);
-    EXPECT_EQ(link.timeoutMs.load(), 200);
-    EXPECT_EQ(link.retries.load(), 5);
+    const drive::LinkSnapshot link = session.snapshot();
+    EXPECT_TRUE(link.connected);
+    EXPECT_EQ(link.settings.channel, 3);
+    EXPECT_EQ(link.settings.station, 12);
+    EXPECT_EQ(link.settings.baudRate, 38400u);
+    EXPECT_EQ(link.settings.parity, 0);
+    EXPECT_EQ(link.faultCode, 3);
+    EXPECT_EQ(link.settings.timing.responseTimeoutMs, 200);
+    EXPECT_EQ(link.settings.timing.retries, 5);
     EXPECT_EQ(master.portDevice(3), sim.ptyPath());
     EXPECT_EQ(master.channel(3).responseTimeoutMs.load(), 200);
     EXPECT_EQ(master.channel(3).retries.load(), 5);
@@ -174,10 +177,9 @@ TEST_F(StatusPageTest, ConnectOpensTheChosenPortForTheChosenStationAndDisconnect
     for (const auto& r : requests) EXPECT_EQ(r.station, 12);
 
     ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
-    EXPECT_EQ(link.connected.load(), 0);
-    EXPECT_EQ(link.station.load(), 0);
-    EXPECT_EQ(link.channel.load(), modbus::kNoChannel);
-    EXPECT_EQ(link.faultCode.load(), 0);
+    EXPECT_FALSE(session.connected());
+    EXPECT_FALSE(session.snapshot().connected);
+    EXPECT_EQ(session.faultCode(), 0);
     std::uint8_t scratch[4] = {};
     EXPECT_EQ(drive.readRegisters(0, scratch, 2), modbus::kAccessNoLink);
     EXPECT_EQ(page->text(StatusPage::kConnectButton), u"连接");
@@ -193,7 +195,7 @@ TEST_F(StatusPageTest, PortThatCannotBeOpenedGivesTheOneMessageAndStaysDisconnec
     ASSERT_EQ(backend.messages().size(), 1u);
     EXPECT_EQ(backend.messages()[0].text, u"Initialize the serial port failed!");
     EXPECT_EQ(backend.messages()[0].icon, ui::MessageIcon::Error);
-    EXPECT_EQ(link.connected.load(), 0);
+    EXPECT_FALSE(session.connected());
     EXPECT_FALSE(drive.currentLink().enabled);
     EXPECT_EQ(page->text(StatusPage::kConnectButton), u"连接");
     for (int id : choices()) EXPECT_TRUE(page->control(id).isEnabled()) << id;
@@ -207,7 +209,7 @@ TEST_F(StatusPageTest, ValuesShowByTypeAndDivisorWhileConnectedAndUnknownOtherwi
                       {}));
     const std::uint32_t raw[] = {0xFFFB, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 40000, 100000, 0xFFFF};
     for (std::size_t i = 0; i < std::size(raw); ++i) language.statusItems()[i].value = raw[i];
-    link.connected = 1;  // values show whenever connected is set
+    ASSERT_TRUE(program.connectIdleLine().ok());  // values show whenever connected
     page->refreshStatus();
     EXPECT_EQ(value(0), u"-0.500");
     EXPECT_EQ(value(1), u"65535");
@@ -217,7 +219,7 @@ TEST_F(StatusPageTest, ValuesShowByTypeAndDivisorWhileConnectedAndUnknownOtherwi
     EXPECT_EQ(value(4), u"4000.000");
     EXPECT_EQ(value(5), u"1000.000");
     EXPECT_EQ(value(6), u"-1");
-    link.connected = 0;
+    session.disconnect();
     page->refreshStatus();
     expectAllValues(u"未知");
 }
@@ -257,7 +259,6 @@ TEST_F(StatusPageTest, PollReadsTheStatusBlockInPiecesOfTwelveRegisters) {
     // A drive that stops answering leaves everything as it was.
     sim.ok("set reg 100 8");
     sim.ok("noanswer on");
-    drive.setLinkTiming(1, 50, 0);
     EXPECT_EQ(page->pollStatus(), modbus::kAccessNoResponse);
     EXPECT_EQ(language.statusItems()[1].value.load(), 7u);
     EXPECT_EQ(page->inputState(3), 1);
@@ -298,6 +299,7 @@ TEST_F(StatusPageTest, OutputCheckBoxesWriteCoilsAndAllBoxesFollowTheStatesRead)
     // The boxes are hidden on the page; shown here so that the user can click.
     page->showControl(1093, true);
     ASSERT_TRUE(page->userClick(1093));  // Y1
+    settle();
     EXPECT_EQ(sim.ok("get coil 1"), "1");
     page->refreshStatus();
     EXPECT_EQ(page->check(1093), 1);
@@ -316,6 +318,7 @@ TEST_F(StatusPageTest, OutputCheckBoxesWriteCoilsAndAllBoxesFollowTheStatesRead)
     // Without a link the write is refused and the box goes back.
     page->toggleConnection();
     ASSERT_TRUE(page->userClick(1093));
+    settle();
     page->refreshStatus();
     EXPECT_EQ(page->check(1093), 0);
     EXPECT_EQ(sim.ok("get coil 1"), "0");

@@ -78,9 +78,9 @@ bool connectAtStart(ui::Dialog& mainWindow, const ConnectChoice& choice) {
     page->userClick(StatusPage::kFirstBaudButton + baudIndex);
     page->userClick(StatusPage::kFirstPortButton + choice.port - 1);
     page->userSelectItem(StatusPage::kStationList, choice.station - 1);
-    if (window->context().link.connected.load(std::memory_order_acquire) == 0)
+    if (!window->context().session.connected())
         page->userClick(StatusPage::kConnectButton);
-    return window->context().link.connected.load(std::memory_order_acquire) != 0;
+    return window->context().session.connected();
 }
 
 bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,

@@ -400,16 +400,23 @@ void ParameterPage::writeSelected() {
     const bool store = writeMode_ != 0;
     if (!value && !store) return;
 
+    auto written = std::make_shared<drive::Result>();
     auto stored = std::make_shared<drive::Result>();
     startJob(
         "parameter write",
-        [this, index, value, store, stored](drive::JobContext&) {
-            // A failed value write is not reported: the list shows the
+        [this, index, value, store, written, stored](drive::JobContext&) {
+            // A refused value write is not reported: the list shows the
             // drive's value. The store is asked for either way.
-            if (value) service_.writeOne(index, *value);
+            if (value) *written = service_.writeOne(index, *value);
             if (store) *stored = service_.storeOne(index);
         },
-        [this, stored] {
+        [this, index, written, stored] {
+            // A write whose answer was lost may have been applied: the list
+            // cannot show that yet, so the user is told to read it back.
+            if (written->error == drive::Error::writeUnconfirmed)
+                ui::messageBox(
+                    service_.displayName(index) + u": " + platform::fromUtf8(written->cause()),
+                    context_.uiText(90, u"Error"), ui::MessageIcon::Error);
             if (!stored->ok())
                 showMessage(106, u"驱动器参数固化失败！", 105, u"Error", ui::MessageIcon::Error);
         });

@@ -68,6 +68,13 @@ class ParameterJobs : public ::testing::Test {
     testsupport::SimProcess sim{{"--no-pace", "--eeprom-ms", "1500"}};
 };
 
+// The distinct start addresses of the register reads among the frames.
+std::size_t blocksRead(const std::vector<std::string>& frames) {
+    std::set<std::string> starts;
+    for (const std::string& f : withFunction(frames, "03")) starts.insert(f.substr(4, 4));
+    return starts.size();
+}
+
 TEST_F(ParameterJobs, AnEepromStoreRunsBesideTheWindowWithItsProgress) {
     Window w(sampleLanguage({{104, u"1500"}}));
     w.run([&] {
@@ -217,7 +224,9 @@ TEST_F(ParameterPageJobs, ABackupRightAfterConnectReadsTheDriveFirst) {
     ASSERT_TRUE(page.userClick(ParameterPage::kBackupButton));
     rig.settle();
     EXPECT_TRUE(rig.messages().empty());
-    EXPECT_EQ(withFunction(requests(sim), "03").size(), 9u) << "the whole table read first";
+    // Counted by block, not by request: a garbled answer on a loaded machine
+    // makes the master send a block again.
+    EXPECT_EQ(blocksRead(requests(sim)), 9u) << "the whole table read first";
     EXPECT_EQ(rig.progress(), 100);
     const auto values = backupValues(file, table.size());
     ASSERT_EQ(values.size(), table.size());
@@ -232,7 +241,7 @@ TEST_F(ParameterPageJobs, ABackupRightAfterConnectReadsTheDriveFirst) {
     rig.backend.queueFileAnswer(platform::fromUtf8(file.string()));
     ASSERT_TRUE(page.userClick(ParameterPage::kBackupButton));
     rig.settle();
-    EXPECT_EQ(withFunction(requests(sim), "03").size(), 9u);
+    EXPECT_EQ(blocksRead(requests(sim)), 9u);
     EXPECT_EQ(data::valueToText(table[speed].typeCode, backupValues(file, table.size())[speed]),
               u"250");
 }

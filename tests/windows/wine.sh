@@ -27,11 +27,18 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono or Gecko installers: the tests run console and Win32 programs only.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Windows get an X display only where a test gives one (SERVO_WINE_DISPLAY, a
-# virtual one from with_xvfb.sh), never the desktop of whoever runs the tests.
+# Windows get an X display only where a test gives one, never the desktop of
+# whoever runs the tests: SERVO_WINE_DISPLAY (a virtual one from
+# with_xvfb.sh), else the virtual display that `start` made for the prefix.
+# Wine's desktop process binds to the display of the first window it serves
+# and lives as long as the wineserver: every program of one persistent server
+# must use that same display, or its windows are made without one.
 unset DISPLAY WAYLAND_DISPLAY
 if [ -n "${SERVO_WINE_DISPLAY:-}" ]; then
   export DISPLAY="$SERVO_WINE_DISPLAY"
+elif [ -s "$prefix.display" ] && kill -0 "$(cat "$prefix.xvfb" 2>/dev/null)" 2>/dev/null; then
+  DISPLAY=$(cat "$prefix.display")
+  export DISPLAY
 fi
 # Wine takes the ANSI code page from the Linux locale: C.UTF-8 gives 1252 (a
 # Western system); SERVO_WINE_LANG=zh_CN gives 936 (a Chinese system) from a
@@ -87,6 +94,23 @@ case $command in
     ;;
   start)
     init
+    # One virtual display for the persistent server's whole life, when Xvfb
+    # is there (the GUI tests need it; the console tests run without).
+    if [ -z "${SERVO_WINE_DISPLAY:-}" ] && command -v Xvfb >/dev/null 2>&1 &&
+      ! kill -0 "$(cat "$prefix.xvfb" 2>/dev/null)" 2>/dev/null; then
+      fifo=$(mktemp -u)
+      mkfifo "$fifo"
+      # -displayfd picks a free display number and writes it once it is ready.
+      setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" \
+        </dev/null >/dev/null 2>&1 &
+      echo $! >"$prefix.xvfb"
+      read -r number <"$fifo"
+      rm -f "$fifo"
+      if [ -n "$number" ]; then
+        echo ":$number" >"$prefix.display"
+        export DISPLAY=":$number"
+      fi
+    fi
     # Refused when a server already runs for the prefix: that one serves.
     wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd.exe /c exit </dev/null >/dev/null 2>&1
@@ -94,6 +118,10 @@ case $command in
   stop)
     need_wine
     wineserver -k </dev/null >/dev/null 2>&1 || true
+    if [ -s "$prefix.xvfb" ]; then
+      kill "$(cat "$prefix.xvfb")" 2>/dev/null || true
+    fi
+    rm -f "$prefix.xvfb" "$prefix.display"
     ;;
   run)
     init

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""servo-tool.exe under Wine on a virtual X display (with_xvfb.sh), against
+"""servo-tool.exe under Wine on a virtual X display (the one wine.sh start makes
+for the prefix, or with_xvfb.sh's), against
 the Linux servo-sim that Wine reaches as COM1.
 
     with_xvfb.sh wine_gui_test.py --wine tests/windows/wine.sh --prefix PREFIX \
@@ -147,8 +148,10 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--native-bin", required=True)
     args = parser.parse_args()
-    if not os.environ.get("SERVO_WINE_DISPLAY"):
-        print("wine_gui_test.py needs a display: run it through with_xvfb.sh")
+    prefix = os.path.abspath(args.prefix)
+    if not os.environ.get("SERVO_WINE_DISPLAY") and not os.path.exists(prefix + ".display"):
+        print("wine_gui_test.py needs a display: start the prefix's server with "
+              "`wine.sh start PREFIX` (as the tests do), or run it through with_xvfb.sh")
         return 1
     r = Runner(args)
     sim = Sim(os.path.join(r.native_bin, "servo-sim"), os.path.join(r.prefix, "com1"))

@@ -57,9 +57,9 @@ class LanguageParser {
         }
         std::size_t pos = 0;
         while (pos < t_.size()) {
-            const std::size_t open = find(u"[<", pos, t_.size());  // step 1
+            const std::size_t open = find(u"[<", pos, t_.size());  // the next header
             if (open == npos) break;
-            const std::size_t close = find(u">]", open + 2, t_.size());  // step 2
+            const std::size_t close = find(u">]", open + 2, t_.size());
             if (close == npos) break;
             const int number = static_cast<int>(readDecimal(t_.substr(open + 2, close - open - 2)));
             const std::size_t bodyStart = close + 2;
@@ -67,10 +67,10 @@ class LanguageParser {
             info.number = number;
             info.headerOffset = open;
             info.known = number >= 0 && number <= 5;
-            // Step 3. A section's own "#END" is the first one before the next
-            // section header: a section without "#END" is skipped and the
-            // following sections are still read,
-            // instead of running on to the next section's "#END".
+            // A section's own "#END" is the first one before the next section
+            // header: a section without "#END" is skipped and the following
+            // sections are still read, instead of running on to the next
+            // section's "#END".
             const std::size_t limit = nextHeader(bodyStart);
             const std::size_t hash = nextHash_.next(t_, u"#", bodyStart);
             const std::size_t endMark = nextEnd_.next(t_, u"#END", bodyStart);
@@ -86,7 +86,6 @@ class LanguageParser {
                 info.duplicate = (seen_ & (1u << number)) != 0;
                 seen_ |= 1u << number;
             }
-            // Step 4.
             switch (number) {
                 case 0:
                     readUiTexts(firstHash, end, info);
@@ -110,7 +109,7 @@ class LanguageParser {
                     break;  // unknown section: skipped
             }
             note(info);
-            pos = end + 4;  // step 5
+            pos = end + 4;  // past "#END"
         }
     }
 

@@ -36,21 +36,21 @@ class ModelTableParser {
     static ModelValueSets parse(std::string_view text, std::size_t parameterCount,
                                 ModelDiagnostics* diag) {
         constexpr std::size_t npos = std::string_view::npos;
-        ModelValueSets sets;  // step 2: all values 0, no sets
+        ModelValueSets sets;  // all values 0, no sets
         if (diag) *diag = {};
         std::size_t pos = 0;
         while (true) {
-            const std::size_t hashes = text.find("##", pos);  // step 3
+            const std::size_t hashes = text.find("##", pos);  // a set starts "##name,"
             if (hashes == npos) break;
-            const std::size_t comma = text.find(',', hashes + 2);  // step 4
+            const std::size_t comma = text.find(',', hashes + 2);
             if (comma == npos) break;
             const std::string_view name = text.substr(hashes + 2, comma - hashes - 2);
             pos = comma + 1;
-            if (name.empty()) continue;  // step 5
+            if (name.empty()) continue;  // a set without a name is not one
             const std::size_t set = sets.names_.size();
             const bool kept = set < ModelValueSets::kMaxSets;
             if (!kept && diag) ++diag->setsIgnored;
-            // Step 6. Excess sets and parameters are read past but not stored.
+            // Excess sets and parameters are read past but not stored.
             bool complete = true;
             for (std::size_t i = 0; i < parameterCount; ++i) {
                 const std::size_t p = text.find('P', pos);
@@ -67,7 +67,7 @@ class ModelTableParser {
                     ++diag->valuesIgnored;
                 pos = lf + 1;
             }
-            if (kept) sets.names_.emplace_back(name);  // step 7
+            if (kept) sets.names_.emplace_back(name);
             if (!complete) {
                 if (diag) diag->stoppedEarly = true;
                 break;

@@ -57,7 +57,9 @@ void writeLittleEndian(std::uint8_t* p, std::uint32_t v, std::size_t n) {
     for (std::size_t k = 0; k < n; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
-// textToValue step 4.
+// The clamp of textToValue: when the larger of value and minimum exceeds the
+// maximum the result is the maximum; otherwise a value below the minimum gives
+// the minimum.
 template <class T>
 T clampByRule(T value, T minimum, T maximum) {
     const T larger = value > minimum ? value : minimum;
@@ -154,17 +156,17 @@ std::size_t textToValue(TypeCode type, std::uint32_t minimum, std::uint32_t maxi
                         std::u16string_view text, std::span<std::uint8_t> destination) {
     const std::size_t n = typeSize(type);
     if (n == 0 || destination.size() < n) return 0;
-    // Step 1.
+    // A minus sign on an unsigned type converts to nothing.
     if ((type == TypeCode::Int16U || type == TypeCode::Int32U) && !text.empty() && text[0] == u'-')
         return 0;
-    // Step 2: narrow text in a 20-byte buffer (19 bytes and the terminator).
+    // Narrow text in a 20-byte buffer (19 bytes and the terminator).
     // Every character takes at least one narrow byte, so 19 characters suffice.
     constexpr std::size_t kBufferBytes = 20;
     std::string narrow = platform::wideToNarrow(text.substr(0, kBufferBytes - 1));
     if (narrow.size() > kBufferBytes - 1) narrow.resize(kBufferBytes - 1);
     if (const auto nul = narrow.find('\0'); nul != std::string::npos) narrow.resize(nul);
     const std::uint32_t raw = readDecimal(std::string_view(narrow));
-    // Steps 3 and 4.
+    // Read as a decimal, then clamped within the type's own width.
     std::uint32_t result = 0;
     switch (type) {
         case TypeCode::Int16S:
@@ -187,7 +189,6 @@ std::size_t textToValue(TypeCode type, std::uint32_t minimum, std::uint32_t maxi
             result = clampByRule(raw, minimum, maximum);
             break;
     }
-    // Step 5.
     writeLittleEndian(destination.data(), result, n);
     return n;
 }

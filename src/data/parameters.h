@@ -33,7 +33,7 @@ TypeCode typeFromWord(std::u16string_view word);
 inline constexpr std::uint8_t kAccessReadOnly = 0x80;
 inline constexpr std::uint8_t kAccessWritable = 0x40;
 
-// One drive parameter, fields in the documented order. Texts refer into
+// One drive parameter, fields in the order of the language file's record. Texts refer into
 // the language file text owned by the LanguageData holding the table.
 //
 // driveValue and fileValue are written by one thread and read by another

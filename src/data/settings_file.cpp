@@ -32,19 +32,18 @@ std::vector<std::uint8_t> settingsImage(std::uint32_t settingsWord,
 
 int applySettingsImage(std::span<const std::uint8_t> bytes, std::uint32_t& settingsWord,
                        std::span<ScopeQuantity> scope) {
-    // Step 1.
     if (bytes.size() < kMinimumBytes) return 0;
-    // Step 3: checksum, then length field.
+    // The checksum first, then the length field.
     if (!detail::crcMatches(bytes)) return 0;
     if (detail::getU32(bytes, 0) != bytes.size()) return 0;
-    // Step 4: the word is taken before the count is checked.
+    // The word is taken before the count is checked.
     settingsWord = detail::getU32(bytes, 4);
-    // Step 5. A consistent file has L = 16 n + 14; a crafted one with a good
+    // A consistent file has L = 16 n + 14; a crafted one with a good
     // checksum may not, and is refused so that no read leaves the bytes.
     const std::uint32_t count = detail::getU32(bytes, 8);
     if (count != scope.size()) return 0;
     if (bytes.size() != kEntryBytes * scope.size() + kMinimumBytes) return 0;
-    // Step 6.
+    // The ranges, one pair of doubles per scope quantity.
     for (std::size_t i = 0; i < scope.size(); ++i) {
         const std::size_t at = kHeaderBytes + kEntryBytes * i;
         scope[i].minimum = std::bit_cast<double>(detail::getU64(bytes, at));

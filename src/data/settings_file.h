@@ -18,7 +18,7 @@ inline constexpr std::uint32_t kInitialSettingsWord = 1;
 std::vector<std::uint8_t> settingsImage(std::uint32_t settingsWord,
                                         std::span<const ScopeQuantity> scope);
 
-// Applies an image, checks in the documented order: size >= 14, CRC, length field
+// Applies an image, checks in this order: size >= 14, CRC, length field
 // (failure: 0, nothing changed); then settingsWord is set; then the count must
 // equal scope.size() (failure: 0, ranges unchanged); then the ranges are set
 // and the result is 1.

@@ -24,15 +24,13 @@ std::vector<std::uint8_t> valueImage(std::span<const ParameterDefinition> parame
 
 int applyValueImage(std::span<const std::uint8_t> bytes,
                     std::span<ParameterDefinition> parameters) {
-    // Loading step 2.
     if (bytes.size() < kMinimumBytes) return 0;
-    // In the documented order: checksum, length field, count.
+    // Checksum, length field, count: a damaged file fails on its checksum first.
     if (!detail::crcMatches(bytes)) return 0;
     if (detail::getU32(bytes, 0) != bytes.size()) return 0;
     if (detail::getU32(bytes, 4) != parameters.size()) return 0;
     // Holds whenever the three checks pass; kept so no read can leave the bytes.
     if (bytes.size() != 4 * parameters.size() + kMinimumBytes) return 0;
-    // Step 5.
     for (std::size_t i = 0; i < parameters.size(); ++i)
         parameters[i].fileValue.store(detail::getU32(bytes, kHeaderBytes + 4 * i),
                                       std::memory_order_relaxed);

@@ -12,7 +12,7 @@ namespace data {
 // The file image of the parameters' driveValue fields (4 * n + 10 bytes).
 std::vector<std::uint8_t> valueImage(std::span<const ParameterDefinition> parameters);
 
-// Checks, in the documented order: size >= 10, CRC, length field, count ==
+// Checks, in this order: size >= 10, CRC, length field, count ==
 // parameters.size(); any failure gives 0 and no field changes. Then copies
 // value i into fileValue of parameter i and gives 1.
 int applyValueImage(std::span<const std::uint8_t> bytes, std::span<ParameterDefinition> parameters);

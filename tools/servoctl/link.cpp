@@ -5,6 +5,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "drive/result.h"
 #include "modbus/master.h"
 #include "modbus/request.h"
 #include "modbus/result.h"
@@ -16,21 +17,10 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-std::string exceptionName(unsigned code) {
-    switch (code) {
-        case 1:
-            return "illegal function";
-        case 2:
-            return "illegal data address";
-        case 3:
-            return "illegal data value";
-        case 4:
-            return "slave device failure";
-        case 6:
-            return "slave device busy";
-        default:
-            return "exception";
-    }
+// The standard name of an exception code; "exception" for a code without one.
+std::string exceptionName(std::uint8_t code) {
+    const char* name = drive::exceptionName(code);
+    return *name != '\0' ? name : "exception";
 }
 
 struct Failure {

@@ -4,13 +4,6 @@
 //
 // A GUI-subsystem program: it opens no console, but writes to the standard
 // handles it inherits (redirected output, Wine).
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// after windows.h
-#include <shellapi.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -43,55 +36,41 @@ constexpr const char* kUsage =
     "                        4800 to 115200 bit/s, default 115200; station 1 to 64, default 1)\n"
     "  --screenshots DIR     save each page as DIR\\<page>.png, then exit\n";
 
-std::string utf8(const wchar_t* s) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-// The command line as UTF-16: paths keep characters outside the ANSI code page.
 std::optional<Options> parse() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return std::nullopt;
-    std::vector<std::wstring> args(argv + 1, argv + argc);
-    LocalFree(argv);
+    const std::vector<std::string> args = ui::win32::commandLineArguments();
     Options o;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::wstring& a = args[i];
+        const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (a == L"--lang" && hasValue) {
-            const std::wstring& v = args[++i];
-            if (v == L"zh") {
+        if (a == "--lang" && hasValue) {
+            const std::string& v = args[++i];
+            if (v == "zh") {
                 o.language = app::LanguageDialog::Chinese;
-            } else if (v == L"en") {
+            } else if (v == "en") {
                 o.language = app::LanguageDialog::English;
             } else {
-                std::fprintf(stderr, "servo-tool: unknown language '%s'\n%s",
-                             utf8(v.c_str()).c_str(), kUsage);
+                std::fprintf(stderr, "servo-tool: unknown language '%s'\n%s", v.c_str(), kUsage);
                 return std::nullopt;
             }
-        } else if (a == L"--connect" && hasValue) {
+        } else if (a == "--connect" && hasValue) {
             std::string error;
-            o.connect = servo_main::parseConnectChoice(utf8(args[++i].c_str()), error);
+            o.connect = servo_main::parseConnectChoice(args[++i], error);
             if (!o.connect) {
                 std::fprintf(stderr, "servo-tool: --connect: %s\n%s", error.c_str(), kUsage);
                 return std::nullopt;
             }
-        } else if (a == L"--screenshots" && hasValue) {
-            o.screenshots = fs::absolute(fs::path(args[++i]));
-        } else if (a == L"--demo") {
+        } else if (a == "--screenshots" && hasValue) {
+            o.screenshots = fs::absolute(fs::u8path(args[++i]));
+        } else if (a == "--demo") {
             std::fprintf(stderr,
                          "servo-tool: --demo needs servo-sim, a Linux program; on Windows "
                          "connect to a drive with --connect\n");
             return std::nullopt;
-        } else if (a == L"--help" || a == L"-h" || a == L"/?") {
+        } else if (a == "--help" || a == "-h" || a == "/?") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else {
-            std::fprintf(stderr, "servo-tool: unexpected argument '%s'\n%s",
-                         utf8(a.c_str()).c_str(), kUsage);
+            std::fprintf(stderr, "servo-tool: unexpected argument '%s'\n%s", a.c_str(), kUsage);
             return std::nullopt;
         }
     }

@@ -6,6 +6,7 @@
 #include "ui/win32/win32_view.h"
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 #include <wincodec.h>
 // clang-format on
 
@@ -16,6 +17,8 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+
+#include "platform/text.h"
 
 namespace ui::win32 {
 namespace {
@@ -654,6 +657,19 @@ std::optional<Image> loadBmp(const std::filesystem::path& path) {
                 row[x * 3 + 2], row[x * 3 + 1], row[x * 3]};
     }
     return image;
+}
+
+std::vector<std::string> commandLineArguments() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> args;
+    if (!argv) return args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(
+            platform::toUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(argv[i]),
+                                                 std::char_traits<wchar_t>::length(argv[i]))));
+    LocalFree(argv);
+    return args;
 }
 
 }  // namespace ui::win32

@@ -81,4 +81,8 @@ void* nativeHandle(const Dialog& dialog, int controlId);
 // Runs the message loop for up to ms milliseconds (0: what is pending now).
 void processEvents(int ms = 0);
 
+// The program's arguments after its name, as UTF-8, from the UTF-16 command
+// line: paths keep characters outside the ANSI code page.
+std::vector<std::string> commandLineArguments();
+
 }  // namespace ui::win32

@@ -61,11 +61,25 @@ struct AppContext {
     // main window closes there when it waits.
     int jobsInFlight = 0;
     std::function<void()> jobEnded{};
+    // The language chosen at start: the program's own texts (those that no
+    // language file provides) are given in English and Chinese, and this
+    // picks one. Chinese for the Chinese choice, English for the others.
+    bool englishTexts = true;
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.
     std::u16string_view uiText(std::size_t index, std::u16string_view fallback) const {
         return uiTexts().text(index, fallback);
+    }
+    // The program's own text in the chosen language.
+    std::u16string_view words(std::u16string_view english, std::u16string_view chinese) const {
+        return englishTexts ? english : chinese;
+    }
+    // A UI text of the language file, or the program's own in the chosen
+    // language when the file has none.
+    std::u16string_view uiText(std::size_t index, std::u16string_view english,
+                               std::u16string_view chinese) const {
+        return uiTexts().text(index, words(english, chinese));
     }
 };
 

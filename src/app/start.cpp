@@ -177,6 +177,7 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     // the window has gone and before the tables that its jobs use.
     drive::JobRunner jobs([](std::function<void()> task) { ui::post(std::move(task)); });
     AppContext context{session, jobs, language, models, modelTableLoaded, settingsWord};
+    context.englishTexts = words.english;
     {
         MainWindow window(context, pages, options.launchThread);
         window.runModal();

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "data/language.h"
@@ -65,6 +66,10 @@ struct AppContext {
     // language file provides) are given in English and Chinese, and this
     // picks one. Chinese for the Chinese choice, English for the others.
     bool englishTexts = true;
+    // User interface thread: shows a short note on the status line about an
+    // operation that has ended ("P00.07 = 40 written"). Set by the main
+    // window; empty without one (page tests may set their own).
+    std::function<void(std::u16string)> showNote{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

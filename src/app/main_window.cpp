@@ -42,6 +42,7 @@ bool MainWindow::onInitDialog() {
     move(ui::Rect::fromXywh(0, 0, 1000, 730));
     centerWindow();
     if (context_.uiTexts().present(0)) setCaption(context_.uiText(0, u""));
+    context_.showNote = [this](std::u16string note) { setStatusText(note); };
     buildPages();
     // The thread starts once the pages exist, so that everything it may reach
     // through them is in place before it runs.
@@ -236,6 +237,7 @@ void MainWindow::onDestroy() {
     // Normally no job runs by now (closing waited for it); a window destroyed
     // another way still lets it end before the pages and services go.
     context_.jobs.wait();
+    context_.showNote = nullptr;
 }
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key /*key*/) {

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "app/dialogs.h"
@@ -156,10 +158,18 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
         options.programDirectory.empty() ? platform::programDirectory() : options.programDirectory;
     const LanguageChoiceLoad languageLoad = loadLanguageChoice(directory, choice, language);
     // Both files below are read against the tables of the language file.
-    const std::filesystem::path settingsPath = fileIn(directory, kSettingsFile);
+    // Settings are written where the user may write; until a first save
+    // there, the file shipped beside the program holds the defaults.
+    const std::filesystem::path settingsDirectory = platform::settingsDirectory(directory);
+    const std::filesystem::path settingsPath = fileIn(settingsDirectory, kSettingsFile);
+    std::error_code ignored;
+    const std::filesystem::path settingsSource =
+        settingsDirectory != directory && !std::filesystem::exists(settingsPath, ignored)
+            ? fileIn(directory, kSettingsFile)
+            : settingsPath;
     std::uint32_t settingsWord = data::kInitialSettingsWord;
     const data::SettingsAtStart settingsAtStart =
-        data::readSettingsFile(settingsPath, settingsWord, language.scopeQuantities().span());
+        data::readSettingsFile(settingsSource, settingsWord, language.scopeQuantities().span());
     const std::filesystem::path modelPath = fileIn(directory, kModelFile);
     data::ModelValueSets models;
     platform::FileOutcome modelFile;
@@ -168,7 +178,7 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
 
     // One message for everything found at start, before the window opens.
     std::u16string startReport = languageReport(languageLoad, choice);
-    std::u16string unread = readProblem(settingsPath, settingsAtStart.file, words) +
+    std::u16string unread = readProblem(settingsSource, settingsAtStart.file, words) +
                             readProblem(modelPath, modelFile, words);
     if (!startReport.empty() && !unread.empty()) startReport += u"\n\n";
     reportError(startReport + unread, words);
@@ -187,6 +197,8 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     // Written only when its content changed, and never over ranges that an
     // unusable language file could not take: a start with a broken language
     // file must not cost the user the saved ranges.
+    if (settingsDirectory != directory)
+        std::filesystem::create_directories(settingsDirectory, ignored);
     const data::SettingsSaveResult saved =
         data::saveSettingsAtEnd(settingsPath, settingsAtStart, settingsWord,
                                 language.scopeQuantities().span(), languageLoad.usable());

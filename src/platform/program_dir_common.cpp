@@ -8,4 +8,10 @@ std::filesystem::path programFile(std::string_view relativeName) {
     return p;
 }
 
+std::filesystem::path settingsDirectory(const std::filesystem::path& programDir) {
+    if (directoryWritable(programDir)) return programDir;
+    std::filesystem::path user = userSettingsDirectory();
+    return user.empty() ? programDir : user;
+}
+
 }  // namespace platform

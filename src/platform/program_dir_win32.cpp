@@ -3,6 +3,8 @@
 #endif
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/program_dir.h"
@@ -25,6 +27,25 @@ std::filesystem::path programDirectory() {
     }
     // Not reached in practice: the system always knows its own program.
     return std::filesystem::current_path();
+}
+
+bool directoryWritable(const std::filesystem::path& directory) {
+    // Access rights on Windows come from ACLs, virtualisation and read-only
+    // media together: the one sure test is to create a file, which the
+    // system deletes again when its handle closes.
+    const std::filesystem::path probe =
+        directory / (L"servo-tool-write-test-" + std::to_wstring(GetCurrentProcessId()) + L".tmp");
+    const HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+std::filesystem::path userSettingsDirectory() {
+    const wchar_t* appData = _wgetenv(L"APPDATA");
+    if (!appData || !*appData) return {};
+    return std::filesystem::path(appData) / L"servo-tool";
 }
 
 }  // namespace platform

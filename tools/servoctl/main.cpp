@@ -11,6 +11,7 @@
 #include "platform/socket_layer.h"
 #include "ports.h"
 #include "resources/resources.h"
+#include "scan_commands.h"
 
 int main(int argc, char** argv) {
     using namespace servoctl;
@@ -35,7 +36,9 @@ int main(int argc, char** argv) {
     app.add_option("--baud", link.baud, "Line speed in bit/s")->capture_default_str();
     app.add_option("--station", link.station, "Modbus station number")->capture_default_str();
     app.add_flag("--ascii", link.ascii, "Modbus ASCII framing instead of RTU");
-    app.add_option("--timeout", link.timeoutMs, "Response time-out in ms")->capture_default_str();
+    auto* timeoutOption =
+        app.add_option("--timeout", link.timeoutMs, "Response time-out in ms (scan: default 50)")
+            ->capture_default_str();
     app.add_option("--retries", link.retries, "Further attempts after a failure")
         ->capture_default_str();
 
@@ -58,6 +61,24 @@ int main(int argc, char** argv) {
     std::string portsRoot;
     auto* portsCmd = app.add_subcommand("ports", "List the serial ports of this machine");
     portsCmd->add_option("--root", portsRoot, "Read dev/ and sys/ under this folder (Linux)");
+
+    ScanArgs scanArgs;
+    auto* scanCmd = app.add_subcommand(
+        "scan", "Find drives: ask every port, baud rate, parity and station for register 0");
+    auto* backupAllCmd = app.add_subcommand(
+        "backup-all", "Scan, then back up every drive found to DIR/<port>-st<station>.dat");
+    backupAllCmd->add_option("DIR", scanArgs.dir, "Folder of the value files")->required();
+    backupAllCmd->add_flag("--force", scanArgs.force, "Replace existing files");
+    for (CLI::App* cmd : {scanCmd, backupAllCmd}) {
+        cmd->add_option("--ports", scanArgs.ports,
+                        "Ports, comma separated (default: every serial port listed)");
+        cmd->add_option("--bauds", scanArgs.bauds, "Baud rates, comma separated")
+            ->capture_default_str();
+        cmd->add_option("--parity", scanArgs.parities, "Parities N, E, O, comma separated")
+            ->capture_default_str();
+        cmd->add_option("--stations", scanArgs.stations, "Station range, e.g. 1-247 or 7")
+            ->capture_default_str();
+    }
 
     std::vector<long long> values;
     struct Raw {
@@ -152,6 +173,11 @@ int main(int argc, char** argv) {
     if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
     if (*iniCmd) return runIni(file, asJson);
     if (*portsCmd) return runPorts(asJson, portsRoot);
+    if (*scanCmd || *backupAllCmd) {
+        if (timeoutOption->count() > 0) scanArgs.timeoutMs = link.timeoutMs;
+        scanArgs.defs = defs;
+        return *scanCmd ? runScan(scanArgs, asJson) : runBackupAll(scanArgs, asJson);
+    }
     link.json = asJson;
     for (const auto& [cmd, command] : driveCmds) {
         if (!*cmd) continue;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "drive/scan.h"
 #include "drive_commands.h"
 #include "link.h"
 #include "offline.h"
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
     app.add_option("--port", link.port, "COMn (mapped like the program does) or a device path");
     app.add_option("--baud", link.baud, "Line speed in bit/s")->capture_default_str();
     app.add_option("--station", link.station, "Modbus station number")->capture_default_str();
+    std::string parity = "N";
+    app.add_option("--parity", parity, "Parity of the link: N, E or O")
+        ->check(CLI::IsMember({"N", "E", "O", "n", "e", "o"}))
+        ->capture_default_str();
     app.add_flag("--ascii", link.ascii, "Modbus ASCII framing instead of RTU");
     auto* timeoutOption =
         app.add_option("--timeout", link.timeoutMs, "Response time-out in ms (scan: default 50)")
@@ -179,6 +184,10 @@ int main(int argc, char** argv) {
         return *scanCmd ? runScan(scanArgs, asJson) : runBackupAll(scanArgs, asJson);
     }
     link.json = asJson;
+    {
+        std::string problem;
+        link.parity = drive::parseParities(parity, problem).value().front();
+    }
     for (const auto& [cmd, command] : driveCmds) {
         if (!*cmd) continue;
         if (link.port.empty()) {

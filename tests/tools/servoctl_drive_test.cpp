@@ -400,12 +400,12 @@ TEST_F(ServoctlDrive, ScopeWritesTimeStampedSamplesWithNamedColumns) {
 namespace {
 
 TEST_F(ServoctlDrive, ScanListsTheDrivesAndBackupAllSavesEachOneVerified) {
-    testsupport::SimProcess other({"--no-pace", "--station", "9"});
+    testsupport::SimProcess other({"--no-pace", "--station", "3"});
     sim.ok("set param " + std::to_string(kMotorCode) + " 1111");
     other.ok("set param " + std::to_string(kMotorCode) + " 2222");
     other.ok("set param " + std::to_string(kInternalSpeed1) + " -5");
     const std::string plan = "--ports " + sim.ptyPath() + "," + other.ptyPath() +
-                             " --bauds 115200 --parity N --stations 1-10";
+                             " --bauds 115200 --parity N --stations 1-3";
 
     CommandResult r = run("--json scan " + plan, "--timeout 20");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -415,7 +415,7 @@ TEST_F(ServoctlDrive, ScanListsTheDrivesAndBackupAllSavesEachOneVerified) {
     EXPECT_EQ(found["drives"][0]["station"], 1);
     EXPECT_EQ(found["drives"][0]["register0"], 1111);
     EXPECT_EQ(found["drives"][1]["port"], other.ptyPath());
-    EXPECT_EQ(found["drives"][1]["station"], 9);
+    EXPECT_EQ(found["drives"][1]["station"], 3);
     EXPECT_EQ(found["drives"][1]["parity"], "N");
 
     std::filesystem::create_directory(dir.path() / "all");
@@ -429,7 +429,7 @@ TEST_F(ServoctlDrive, ScanListsTheDrivesAndBackupAllSavesEachOneVerified) {
                  ".dat"))
             .string();
     };
-    for (auto [drive, station] : {std::pair{&sim, 1}, std::pair{&other, 9}}) {
+    for (auto [drive, station] : {std::pair{&sim, 1}, std::pair{&other, 3}}) {
         data::LanguageData table = data::parseLanguageBytes(*lang);
         const std::string file = fileOf(drive->ptyPath(), station);
         ASSERT_EQ(data::loadValueFile(file, table.parameters().span()), 1) << file;

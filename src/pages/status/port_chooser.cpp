@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "pages/status/scan_dialog.h"
+#include "platform/serial.h"
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
@@ -290,7 +291,18 @@ void PortChooser::apply(drive::LinkSettings& settings) const {
 }
 
 void PortChooser::choose(const drive::ScanHit& hit) {
-    chosen_ = hit.port;
+    // "COMn" names the program's mapping, which a device override would skip.
+    unsigned com = 0;
+    if (hit.port.size() > 3 && hit.port.size() <= 6 && hit.port.compare(0, 3, "COM") == 0 &&
+        std::all_of(hit.port.begin() + 3, hit.port.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+        com = static_cast<unsigned>(std::stoul(hit.port.substr(3)));
+    if (com >= 1 && com <= static_cast<unsigned>(controls_.portButtons)) {
+        chosen_.clear();
+        page_.setRadioGroupIndex(controls_.firstPortButton, static_cast<int>(com - 1));
+    } else {
+        chosen_ = com >= 1 ? platform::comDevicePath(com) : hit.port;
+    }
     setParity(hit.parity);
     const auto& rates = controls_.baudRates;
     for (std::size_t i = 0; i < rates.size(); ++i)

@@ -76,6 +76,8 @@ class PortChooser {
         int firstBaudButton = 0;
         std::array<std::uint32_t, 6> baudRates{};
         int stationList = 0;
+        int firstPortButton = 0;  // COM1
+        int portButtons = 0;
     };
 
     PortChooser(ui::Dialog& page, app::AppContext& context, PageControls controls,
@@ -97,8 +99,8 @@ class PortChooser {
 
     // The chosen device (empty: the COM buttons) and parity into the settings.
     void apply(drive::LinkSettings& settings) const;
-    // Fills the page's settings from a scan result: port, parity, baud rate
-    // and station.
+    // Fills the page's settings from a scan result: port (a COMn of the
+    // buttons by its button), parity, baud rate and station.
     void choose(const drive::ScanHit& hit);
 
     const std::string& chosenDevice() const { return chosen_; }

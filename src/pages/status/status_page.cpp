@@ -29,7 +29,8 @@ StatusPage::StatusPage(app::AppContext& context)
     : MainPage(resources::kStatusPage),
       context_(context),
       service_(context.session, context.language.statusItems()),
-      ports_(*this, context, {kFirstBaudButton, kBaudRates, kStationList}),
+      ports_(*this, context,
+             {kFirstBaudButton, kBaudRates, kStationList, kFirstPortButton, kPortCount}),
       jobs_(context) {}
 
 // --- User interface thread

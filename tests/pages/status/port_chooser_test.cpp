@@ -155,6 +155,24 @@ TEST_F(PortChooserTest, NetworkAsksUntilTheAddressIsUsable) {
     EXPECT_EQ(page->ports().chosenDevice(), "rtu+tcp://10.0.0.5:4001");
 }
 
+TEST_F(PortChooserTest, AScanResultOnAComPortChoosesItsButton) {
+    open();
+    drive::ScanHit hit;
+    hit.port = "COM4";
+    hit.baudRate = 9600;
+    hit.station = 70;  // beyond the page's list of 64
+    page->ports().choose(hit);
+    EXPECT_TRUE(page->ports().chosenDevice().empty()) << "the mapping would be skipped";
+    EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstPortButton), 3);
+    EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstBaudButton), 1);
+    drive::LinkSettings settings;
+    page->ports().apply(settings);
+    EXPECT_TRUE(settings.device.empty());
+    const ui::Control& stations = page->control(StatusPage::kStationList);
+    EXPECT_EQ(stations.selection(), 69);
+    EXPECT_EQ(stations.itemText(69), u"70");
+}
+
 TEST(NetworkPortText, SchemesHostsAndPorts) {
     for (const char* good : {"tcp://127.0.0.1:502", "rtu+tcp://gw-1.plant.local:4001",
                              "tcp://[::1]:1502", "tcp://h:65535"})

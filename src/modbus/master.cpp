@@ -384,7 +384,13 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
         // answer: the line is in step. After anything else the drive may still
         // be answering, or an answer seen may have been another request's.
         const bool inStep = report.outcome == Outcome::exception && tx.frameLength == 3;
-        if (!inStep) {
+        // Silence is safe to skip only when nothing came and the request after
+        // this one checks for another station (see RequestTiming): never before
+        // a retry, which asks the same station again.
+        const bool stationTells = timing.nextStationDiffers &&
+                                  report.outcome == Outcome::noAnswer &&
+                                  attempt >= timing.retries + 1u;
+        if (!inStep && !stationTells) {
             // A response with a bad checksum came within the time-out: this
             // request's answer, garbled or cut by a pause, whose rest may
             // follow; an answer to an earlier request cannot be on its way

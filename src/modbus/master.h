@@ -16,6 +16,12 @@ namespace modbus {
 struct RequestTiming {
     std::uint16_t responseTimeoutMs;
     std::uint8_t retries;  // attempts after the first
+    // Only for a caller whose next request on the channel addresses another
+    // station (a bus scan): a failed attempt without any answer then leaves
+    // no guard silence. A late answer to it carries its own station, so the
+    // next request's station check refuses it instead of taking it for its
+    // own answer; the caller sees the wrong station and can act on it.
+    bool nextStationDiffers = false;
 };
 
 // What a run did, for a message that names the cause.

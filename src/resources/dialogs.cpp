@@ -106,6 +106,11 @@ constexpr std::array kStatusControls{
     ControlTemplate{1099, K::CheckBox, u"Y5", kIoBox, ioBox(kOutputsY, 5)},
     ControlTemplate{1100, K::CheckBox, u"Y6", kIoBox, ioBox(kOutputsY, 6)},
     ControlTemplate{1101, K::CheckBox, u"Y7", kIoBox, ioBox(kOutputsY, 7)},
+    // The ports that exist, the parity and the bus scan; placed at run time.
+    ControlTemplate{1180, K::DropDownList, u"", kButton | s::kVScroll | s::kGroup,
+                    px(600, 15, kW - 790, 300)},
+    ControlTemplate{1181, K::DropDownList, u"", kButton | s::kVScroll, px(kW - 185, 15, 80, 150)},
+    ControlTemplate{1182, K::PushButton, u"扫描...", kButton, px(kW - 100, 13, 90, 24)},
     // Connection settings that the page never shows.
     ControlTemplate{1000, K::DropDownList, u"", s::kHidden, px(600, 160, 80, 120)},
     ControlTemplate{1001, K::DropDownList, u"", s::kHidden, px(600, 185, 80, 120)},
@@ -198,6 +203,34 @@ constexpr std::array kRangeControls{
     ControlTemplate{1037, K::Static, u"最大值：", s::kHidden, px(205, 392, 60, 16)},
 };
 
+// 140: bus scan. The plan as texts, progress, and the drives found.
+constexpr std::array kScanControls{
+    ControlTemplate{kStaticId, K::Static, u"端口", s::kNormal, {7, 9, 50, 8}},
+    ControlTemplate{1201, K::Edit, u"", kButton | s::kGroup, {60, 7, 243, 12}},
+    ControlTemplate{kStaticId, K::Static, u"波特率", s::kNormal, {7, 25, 50, 8}},
+    ControlTemplate{1202, K::Edit, u"", kButton, {60, 23, 243, 12}},
+    ControlTemplate{kStaticId, K::Static, u"校验位", s::kNormal, {7, 41, 50, 8}},
+    ControlTemplate{1203, K::Edit, u"", kButton, {60, 39, 60, 12}},
+    ControlTemplate{kStaticId, K::Static, u"站号", s::kNormal, {130, 41, 30, 8}},
+    ControlTemplate{1204, K::Edit, u"", kButton, {163, 39, 50, 12}},
+    ControlTemplate{kStaticId, K::Static, u"超时(ms)", s::kNormal, {220, 41, 40, 8}},
+    ControlTemplate{1205, K::Edit, u"", kButton, {263, 39, 40, 12}},
+    ControlTemplate{1206, K::PushButton, u"开始", kButton, {7, 57, 60, 14}},
+    ControlTemplate{1207, K::ProgressBar, u"", s::kNormal, {73, 59, 230, 10}},
+    ControlTemplate{1208, K::Static, u"", s::kNormal, {7, 76, 296, 8}},
+    ControlTemplate{1209, K::ListView, u"", kList | s::kNoSortHeader, {7, 88, 296, 110}},
+    ControlTemplate{1, K::PushButton, u"使用", kButton | s::kDefaultButton, {188, 204, 55, 14}},
+    ControlTemplate{2, K::PushButton, u"关闭", kButton, {248, 204, 55, 14}},
+};
+
+// 141: a network port (a Modbus gateway).
+constexpr std::array kNetworkPortControls{
+    ControlTemplate{1211, K::Static, u"", s::kNormal, {7, 7, 216, 18}},
+    ControlTemplate{1212, K::Edit, u"", kButton | s::kGroup, {7, 28, 216, 12}},
+    ControlTemplate{1, K::PushButton, u"确定", kButton | s::kDefaultButton, {113, 46, 52, 14}},
+    ControlTemplate{2, K::PushButton, u"取消", kButton, {171, 46, 52, 14}},
+};
+
 constexpr std::uint32_t kModal = dialog_style::kSystemMenu | dialog_style::kVisible;
 constexpr std::uint32_t kPage = dialog_style::kChild;
 constexpr int kPageUnitsX = toUnits(kPageWidth);
@@ -216,6 +249,9 @@ constexpr std::array kDialogs{
                    kStatusControls},
     DialogTemplate{kLanguageDialog, u"语种选择(Language selection)", 260, 80, u"宋体", 9, kModal,
                    kLanguageControls},
+    DialogTemplate{kScanDialog, u"扫描驱动器", 310, 225, u"宋体", 9, kModal, kScanControls},
+    DialogTemplate{kNetworkPortDialog, u"网络端口", 230, 67, u"宋体", 9, kModal,
+                   kNetworkPortControls},
 };
 
 }  // namespace

@@ -17,6 +17,8 @@ inline constexpr int kParameterPage = 131;
 inline constexpr int kRangeDialog = 132;
 inline constexpr int kStatusPage = 135;
 inline constexpr int kLanguageDialog = 136;
+inline constexpr int kScanDialog = 140;
+inline constexpr int kNetworkPortDialog = 141;
 
 // String table entries.
 inline constexpr int kAboutMenuText = 101;

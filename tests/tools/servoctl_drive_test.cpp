@@ -396,3 +396,59 @@ TEST_F(ServoctlDrive, ScopeWritesTimeStampedSamplesWithNamedColumns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServoctlDrive, ScanListsTheDrivesAndBackupAllSavesEachOneVerified) {
+    testsupport::SimProcess other({"--no-pace", "--station", "3"});
+    sim.ok("set param " + std::to_string(kMotorCode) + " 1111");
+    other.ok("set param " + std::to_string(kMotorCode) + " 2222");
+    other.ok("set param " + std::to_string(kInternalSpeed1) + " -5");
+    const std::string plan = "--ports " + sim.ptyPath() + "," + other.ptyPath() +
+                             " --bauds 115200 --parity N --stations 1-3";
+
+    CommandResult r = run("--json scan " + plan, "--timeout 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json found = json::parse(r.out);
+    ASSERT_EQ(found["drives"].size(), 2u) << r.out;
+    EXPECT_EQ(found["drives"][0]["port"], sim.ptyPath());
+    EXPECT_EQ(found["drives"][0]["station"], 1);
+    EXPECT_EQ(found["drives"][0]["register0"], 1111);
+    EXPECT_EQ(found["drives"][1]["port"], other.ptyPath());
+    EXPECT_EQ(found["drives"][1]["station"], 3);
+    EXPECT_EQ(found["drives"][1]["parity"], "N");
+
+    std::filesystem::create_directory(dir.path() / "all");
+    r = run("backup-all " + path("all") + " " + plan + " --defs " + SIM_DEFS, "--timeout 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lang = platform::readWholeFile(std::string(SIM_DEFS));
+    ASSERT_TRUE(lang);
+    const auto fileOf = [&](const std::string& pty, int station) {
+        return (dir.path() / "all" /
+                (std::filesystem::path(pty).filename().string() + "-st" + std::to_string(station) +
+                 ".dat"))
+            .string();
+    };
+    for (auto [drive, station] : {std::pair{&sim, 1}, std::pair{&other, 3}}) {
+        data::LanguageData table = data::parseLanguageBytes(*lang);
+        const std::string file = fileOf(drive->ptyPath(), station);
+        ASSERT_EQ(data::loadValueFile(file, table.parameters().span()), 1) << file;
+        // Every value in the file is the drive's own.
+        for (int index : {kMotorCode, kPulsesPerRev, kSmoothing, kInternalSpeed1}) {
+            const auto& p = table.parameters()[static_cast<std::size_t>(index)];
+            EXPECT_EQ(platform::toUtf8(data::valueToText(p.typeCode, p.fileValue.load())),
+                      drive->ok("get param " + std::to_string(index)))
+                << file << " parameter " << index;
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "all"),
+                            std::filesystem::directory_iterator{}),
+              2);
+
+    // Existing files are kept unless --force; the command says so and fails.
+    r = run("backup-all " + path("all") + " " + plan + " --defs " + SIM_DEFS, "--timeout 20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+}
+
+}  // namespace

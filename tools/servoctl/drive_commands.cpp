@@ -194,6 +194,7 @@ class Command {
             s.device = link_.port;
         }
         s.baudRate = link_.baud;
+        s.parity = link_.parity;
         s.station = link_.station;
         s.frameType = link_.ascii ? modbus::kFrameAscii : modbus::kFrameRtu;
         s.timing = {static_cast<std::uint16_t>(link_.timeoutMs),
@@ -904,6 +905,18 @@ int runScope(Command& c) {
 }
 
 }  // namespace
+
+drive::Result backupDrive(const LinkOptions& link, const DriveArgs& args, std::size_t& parameters) {
+    parameters = 0;
+    Command c(link, args);
+    if (!c.loadDefinitions() || !c.require(!c.parameters().empty(), "parameter table"))
+        return Result::failure(Error::fileError, "the language file cannot be used");
+    if (const Result r = c.connect(); !r) return r;
+    drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
+    const Result r = service.backup(args.file, drive::BackupMode::readFirst, {});
+    if (r) parameters = c.parameters().size();
+    return r;
+}
 
 int runDriveCommand(const LinkOptions& link, DriveCommand command, const DriveArgs& args) {
     if (const std::string problem = linkOptionProblem(link); !problem.empty()) {

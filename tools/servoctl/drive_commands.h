@@ -2,9 +2,11 @@
 // servoctl's drive commands: status, parameters, backup and restore, EEPROM
 // store, factory values and scope recording, on the drive services that the
 // program's pages use, so that values show as the pages show them.
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "drive/result.h"
 #include "link.h"
 
 namespace servoctl {
@@ -37,6 +39,12 @@ struct DriveArgs {
     double durationS = 1.0;
     std::string csv;
 };
+
+// Reads every parameter of the drive on `link` and writes args.file (replacing
+// it), as `backup` does; nothing is written unless the whole read succeeded.
+// `parameters` receives the count written. Errors of the language file are
+// printed; the rest is the result's.
+drive::Result backupDrive(const LinkOptions& link, const DriveArgs& args, std::size_t& parameters);
 
 // Exit statuses as the link commands: 0, 1 (refused, invalid file, values
 // that differ), 2 usage, 3 to 7 the link's failures.

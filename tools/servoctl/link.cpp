@@ -141,9 +141,10 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
     const unsigned com = comNumber(o.port);
     const std::uint8_t ch =
         com >= 1 && com <= modbus::kChannelCount ? static_cast<std::uint8_t>(com - 1) : 0;
-    const std::uint8_t opened = com >= 1 && com <= modbus::kChannelCount
-                                    ? master.openSerialChannel(ch, o.baud, 8, 0, 0)
-                                    : master.openSerialChannelAt(ch, o.port, o.baud, 8, 0, 0);
+    const std::uint8_t opened =
+        com >= 1 && com <= modbus::kChannelCount
+            ? master.openSerialChannel(ch, o.baud, 8, 0, o.parity)
+            : master.openSerialChannelAt(ch, o.port, o.baud, 8, 0, o.parity);
     if (opened != modbus::kSuccess) {
         std::string why = master.portError(ch);
         if (why.empty())

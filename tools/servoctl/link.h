@@ -11,6 +11,7 @@ struct LinkOptions {
     std::string port;  // "COMn" (mapped like the program maps it) or a device path
     std::uint32_t baud = 115200;
     int station = 1;
+    std::uint8_t parity = 0;  // Win32 DCB code: 0 none, 1 odd, 2 even
     bool ascii = false;
     unsigned timeoutMs = 200;
     unsigned retries = 5;

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "drive/scan.h"
 #include "drive_commands.h"
 #include "link.h"
 #include "offline.h"
@@ -11,6 +12,7 @@
 #include "platform/socket_layer.h"
 #include "ports.h"
 #include "resources/resources.h"
+#include "scan_commands.h"
 
 int main(int argc, char** argv) {
     using namespace servoctl;
@@ -34,8 +36,14 @@ int main(int argc, char** argv) {
     app.add_option("--port", link.port, "COMn (mapped like the program does) or a device path");
     app.add_option("--baud", link.baud, "Line speed in bit/s")->capture_default_str();
     app.add_option("--station", link.station, "Modbus station number")->capture_default_str();
+    std::string parity = "N";
+    app.add_option("--parity", parity, "Parity of the link: N, E or O")
+        ->check(CLI::IsMember({"N", "E", "O", "n", "e", "o"}))
+        ->capture_default_str();
     app.add_flag("--ascii", link.ascii, "Modbus ASCII framing instead of RTU");
-    app.add_option("--timeout", link.timeoutMs, "Response time-out in ms")->capture_default_str();
+    auto* timeoutOption =
+        app.add_option("--timeout", link.timeoutMs, "Response time-out in ms (scan: default 50)")
+            ->capture_default_str();
     app.add_option("--retries", link.retries, "Further attempts after a failure")
         ->capture_default_str();
 
@@ -58,6 +66,24 @@ int main(int argc, char** argv) {
     std::string portsRoot;
     auto* portsCmd = app.add_subcommand("ports", "List the serial ports of this machine");
     portsCmd->add_option("--root", portsRoot, "Read dev/ and sys/ under this folder (Linux)");
+
+    ScanArgs scanArgs;
+    auto* scanCmd = app.add_subcommand(
+        "scan", "Find drives: ask every port, baud rate, parity and station for register 0");
+    auto* backupAllCmd = app.add_subcommand(
+        "backup-all", "Scan, then back up every drive found to DIR/<port>-st<station>.dat");
+    backupAllCmd->add_option("DIR", scanArgs.dir, "Folder of the value files")->required();
+    backupAllCmd->add_flag("--force", scanArgs.force, "Replace existing files");
+    for (CLI::App* cmd : {scanCmd, backupAllCmd}) {
+        cmd->add_option("--ports", scanArgs.ports,
+                        "Ports, comma separated (default: every serial port listed)");
+        cmd->add_option("--bauds", scanArgs.bauds, "Baud rates, comma separated")
+            ->capture_default_str();
+        cmd->add_option("--parity", scanArgs.parities, "Parities N, E, O, comma separated")
+            ->capture_default_str();
+        cmd->add_option("--stations", scanArgs.stations, "Station range, e.g. 1-247 or 7")
+            ->capture_default_str();
+    }
 
     std::vector<long long> values;
     struct Raw {
@@ -152,7 +178,16 @@ int main(int argc, char** argv) {
     if (*datCmd) return runDat(file, defs.empty() ? std::nullopt : std::optional(defs), asJson);
     if (*iniCmd) return runIni(file, asJson);
     if (*portsCmd) return runPorts(asJson, portsRoot);
+    if (*scanCmd || *backupAllCmd) {
+        if (timeoutOption->count() > 0) scanArgs.timeoutMs = link.timeoutMs;
+        scanArgs.defs = defs;
+        return *scanCmd ? runScan(scanArgs, asJson) : runBackupAll(scanArgs, asJson);
+    }
     link.json = asJson;
+    {
+        std::string problem;
+        link.parity = drive::parseParities(parity, problem).value().front();
+    }
     for (const auto& [cmd, command] : driveCmds) {
         if (!*cmd) continue;
         if (link.port.empty()) {

@@ -29,6 +29,8 @@ StatusPage::StatusPage(app::AppContext& context)
     : MainPage(resources::kStatusPage),
       context_(context),
       service_(context.session, context.language.statusItems()),
+      ports_(*this, context,
+             {kFirstBaudButton, kBaudRates, kStationList, kFirstPortButton, kPortCount}),
       jobs_(context) {}
 
 // --- User interface thread
@@ -42,6 +44,7 @@ bool StatusPage::onInitDialog() {
     stations.setSelection(0);
     setRadioGroupIndex(kFirstBaudButton, baudChoice_);
     setRadioGroupIndex(kFirstPortButton, portChoice_);
+    ports_.attach();
     showConnectionState();
     showPortDevices();
     showAlarm(0);
@@ -72,7 +75,8 @@ void StatusPage::layout() {
         control(id).move(ui::Rect::fromXywh(x, y, std::max(width, 0), std::max(height, 0)));
     };
     place(kConnectionGroup, 10, 10, 580, 140);
-    place(kInfoText, 600, 15, w - 610, 135);
+    ports_.place(600, 15, w - 610);
+    place(kInfoText, 600, 45, w - 610, 105);
     place(kBaudGroup, 20, 35, 245, 105);
     place(kPortGroup, 275, 35, 155, 105);
     for (int i = 0; i < kPortCount; ++i) {
@@ -129,6 +133,7 @@ void StatusPage::showConnectionState() {
         enable(kFirstBaudButton + i, !connected);
         enable(kFirstPortButton + i, !connected);
     }
+    ports_.enable(!connected);
     enable(kStationList, !connected);
 }
 
@@ -164,8 +169,13 @@ void StatusPage::onCommand(int id) {
         toggleConnection();
         return;
     }
+    if (id == PortChooser::kScanButton) {
+        ports_.scan();
+        return;
+    }
     if (id >= kFirstPortButton && id < kFirstPortButton + kPortCount) {
         portChoice_ = id - kFirstPortButton;
+        ports_.useComButtons();
         showPortDevices();
         return;
     }
@@ -202,6 +212,7 @@ void StatusPage::connect() {
     settings.channel = static_cast<std::uint8_t>(portChoice_);
     settings.baudRate = kBaudRates[static_cast<std::size_t>(baudChoice_)];
     settings.station = std::max(control(kStationList).selection(), 0) + 1;
+    ports_.apply(settings);
     // The session publishes the link, timed and enabled, only once it is
     // open, with a fault flagged so that the poll loop probes first.
     if (!context_.session.connect(settings))

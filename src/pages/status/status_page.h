@@ -6,6 +6,7 @@
 #include "app/main_page.h"
 #include "app/page_jobs.h"
 #include "drive/status.h"
+#include "pages/status/port_chooser.h"
 
 namespace pages {
 
@@ -72,6 +73,8 @@ class StatusPage : public app::MainPage {
     int outputState(int index) const { return service_.outputState(index); }
     std::int32_t lastAlarm() const { return service_.lastAlarm(); }
     drive::StatusService& service() { return service_; }
+    // The port list, parity and scan beside the COM buttons.
+    PortChooser& ports() { return ports_; }
 
     std::uint8_t poll() override { return pollStatus(); }
     void refreshPage() override { refreshStatus(); }
@@ -81,6 +84,8 @@ class StatusPage : public app::MainPage {
     bool onInitDialog() override;
     void onCommand(int id) override;
     void onListClick(int id, int row) override;
+    void onSelectionChange(int id) override { ports_.onSelectionChange(id); }
+    void onTimer(int id) override { ports_.onTimer(id); }
     void onDestroy() override;
 
   private:
@@ -96,6 +101,7 @@ class StatusPage : public app::MainPage {
     int baudChoice_ = 5;  // 115200 bit/s
     int portChoice_ = 0;  // COM1
     std::uint32_t shownAlarmSequence_ = 0;
+    PortChooser ports_;
     // Last: its destructor waits for a job that uses the service above.
     app::PageJobs jobs_;
 };

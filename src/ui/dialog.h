@@ -147,9 +147,10 @@ class Dialog {
     bool userSelectTab(int id, int index);            // keyboard selection of a tab
     bool userClickTab(int id, int index);             // mouse press on a tab
     bool userSelectRow(int id, int row);              // keyboard selection in a list view
-    bool userClickRow(int id, int row);  // mouse click in a list view; -1 below the rows
-    bool userCheckRow(int id, int row, bool checked);  // a row's check box (kCheckBoxes lists)
-    bool userSetPosition(int id, int position);        // track bar
+    bool userClickRow(int id, int row);          // mouse click in a list view; -1 below the rows
+    bool userSetPosition(int id, int position);  // track bar
+    // A row's check box, in a list with list_style::kCheckBoxes.
+    bool userCheckRow(int id, int row, bool checked);
     bool userFocus(int id);
     // Enter or Escape, with the focus where it is: preTranslateKey of the
     // window with the focus and then of its parents decides first; a page then

@@ -17,6 +17,8 @@ inline constexpr int kParameterPage = 131;
 inline constexpr int kRangeDialog = 132;
 inline constexpr int kStatusPage = 135;
 inline constexpr int kLanguageDialog = 136;
+inline constexpr int kCompareDialog = 141;
+inline constexpr int kCompareConfirmDialog = 142;
 
 // String table entries.
 inline constexpr int kAboutMenuText = 101;

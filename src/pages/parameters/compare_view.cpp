@@ -137,6 +137,11 @@ void CompareView::onSelectionChange(int id) {
 void CompareView::chooseSource() {
     ui::Control& combo = control(kSourceCombo);
     const int item = combo.selection();
+    // The running read compares with the source it was given.
+    if (busy()) {
+        combo.setSelection(sourceItem_);
+        return;
+    }
     if (item == kFileSource) {
         const std::optional<std::u16string> path = ui::openFileDialog(kDatFilter);
         drive::CompareSource loaded;

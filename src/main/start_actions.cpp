@@ -122,8 +122,10 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
                      const ScreenshotBackend& backend) {
     static constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
     bool ok = true;
+    bool connected = false;
     if (connect) {
-        if (!connectAtStart(mainWindow, *connect)) {
+        connected = connectAtStart(mainWindow, *connect);
+        if (!connected) {
             std::fprintf(stderr, "servo-tool: --connect: COM%d did not connect\n", connect->port);
             ok = false;
         }
@@ -151,7 +153,7 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
             ok = false;
         }
     }
-    if (connect) {
+    if (connect && connected) {
         const std::filesystem::path file = dir / ("compare" + backend.extension);
         if (saveCompareView(mainWindow, file, backend)) {
             std::printf("%s\n", file.string().c_str());

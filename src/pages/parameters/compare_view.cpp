@@ -196,9 +196,8 @@ bool CompareView::startJob(std::string name, std::function<void(drive::JobContex
 
 void CompareView::startCompare() {
     if (busy() || !app::linkUsable(context_)) return;
-    setText(kSummary, words(u"Reading the drive's parameters...", u"正在读取驱动器参数..."));
     auto result = std::make_shared<drive::Comparison>();
-    startJob(
+    const bool started = startJob(
         "parameter compare",
         [this, result, source = source_](drive::JobContext& job) {
             *result = compare_.compare(source, job.control());
@@ -210,6 +209,8 @@ void CompareView::startCompare() {
                                context_.uiText(90, u"Error"), ui::MessageIcon::Error);
             fillList();
         });
+    if (started)
+        setText(kSummary, words(u"Reading the drive's parameters...", u"正在读取驱动器参数..."));
 }
 
 void CompareView::writeChecked() {
@@ -232,13 +233,12 @@ void CompareView::writeChecked() {
         words(u"Write", u"写入"), words(u"Cancel", u"取消"));
     if (confirm.runModal() != ui::kIdOk) return;
 
-    setText(kSummary, words(u"Writing...", u"正在写入..."));
     struct Outcome {
         drive::VerifyReport report;
         drive::Comparison after;
     };
     auto outcome = std::make_shared<Outcome>();
-    startJob(
+    const bool started = startJob(
         "checked parameter write",
         [this, outcome, values = std::move(values), source = source_](drive::JobContext& job) {
             outcome->report = compare_.writeChecked(values, job.control());
@@ -255,6 +255,7 @@ void CompareView::writeChecked() {
             fillList();
             if (context_.showNote) context_.showNote(platform::fromUtf8(report_->summary()));
         });
+    if (started) setText(kSummary, words(u"Writing...", u"正在写入..."));
 }
 
 void CompareView::saveReport() {

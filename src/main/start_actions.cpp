@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "pages/parameters/compare_view.h"
+#include "pages/parameters/parameter_page.h"
 #include "pages/scope/scope_page.h"
 #include "pages/status/status_page.h"
 #include "resources/resources.h"
@@ -24,6 +26,39 @@ ui::Dialog* pageOf(ui::Dialog& window, int templateId) {
     for (ui::Dialog* page : window.children())
         if (page->templateId() == templateId) return page;
     return nullptr;
+}
+
+// Runs the event loop until the condition holds, at most `ms` milliseconds.
+void processUntil(const ScreenshotBackend& backend, const std::function<bool()>& done, int ms) {
+    for (int waited = 0; waited < ms && !done(); waited += 50) backend.processEvents(50);
+}
+
+// The compare view over the parameter page's service, against the first
+// drive model set when there is one, with two differing rows checked.
+bool saveCompareView(ui::Dialog& mainWindow, const std::filesystem::path& file,
+                     const ScreenshotBackend& backend) {
+    auto* window = dynamic_cast<app::MainWindow*>(&mainWindow);
+    auto* page = dynamic_cast<pages::ParameterPage*>(pageOf(mainWindow, resources::kParameterPage));
+    if (!window || !page) return true;
+    using pages::CompareView;
+    CompareView view(window->context(), page->service());
+    if (!view.createModeless()) return false;
+    processUntil(
+        backend, [&] { return !view.busy(); }, 5000);
+    if (view.control(CompareView::kSourceCombo).itemCount() > CompareView::kFirstModelSource) {
+        view.userSelectItem(CompareView::kSourceCombo, CompareView::kFirstModelSource);
+        processUntil(
+            backend, [&] { return !view.busy(); }, 5000);
+    }
+    int checked = 0;
+    for (const drive::CompareRow& row : view.comparison().rows)
+        if (row.differs && row.writable && checked < 2 &&
+            view.userCheckRow(CompareView::kList, view.rowOf(row.index), true))
+            ++checked;
+    backend.processEvents(200);
+    const bool saved = backend.saveWindow(view, file);
+    view.destroy();
+    return saved;
 }
 
 }  // namespace
@@ -78,8 +113,7 @@ bool connectAtStart(ui::Dialog& mainWindow, const ConnectChoice& choice) {
     page->userClick(StatusPage::kFirstBaudButton + baudIndex);
     page->userClick(StatusPage::kFirstPortButton + choice.port - 1);
     page->userSelectItem(StatusPage::kStationList, choice.station - 1);
-    if (!window->context().session.connected())
-        page->userClick(StatusPage::kConnectButton);
+    if (!window->context().session.connected()) page->userClick(StatusPage::kConnectButton);
     return window->context().session.connected();
 }
 
@@ -88,8 +122,10 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
                      const ScreenshotBackend& backend) {
     static constexpr const char* kPageNames[] = {"status", "parameters", "scope"};
     bool ok = true;
+    bool connected = false;
     if (connect) {
-        if (!connectAtStart(mainWindow, *connect)) {
+        connected = connectAtStart(mainWindow, *connect);
+        if (!connected) {
             std::fprintf(stderr, "servo-tool: --connect: COM%d did not connect\n", connect->port);
             ok = false;
         }
@@ -111,6 +147,15 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
         backend.processEvents(connect && i == 2 ? 2500 : 400);
         const std::filesystem::path file = dir / (std::string(kPageNames[i]) + backend.extension);
         if (backend.saveWindow(mainWindow, file)) {
+            std::printf("%s\n", file.string().c_str());
+        } else {
+            std::fprintf(stderr, "servo-tool: cannot write %s\n", file.string().c_str());
+            ok = false;
+        }
+    }
+    if (connect && connected) {
+        const std::filesystem::path file = dir / ("compare" + backend.extension);
+        if (saveCompareView(mainWindow, file, backend)) {
             std::printf("%s\n", file.string().c_str());
         } else {
             std::fprintf(stderr, "servo-tool: cannot write %s\n", file.string().c_str());

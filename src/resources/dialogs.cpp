@@ -135,6 +135,7 @@ constexpr std::array kParameterControls{
     ControlTemplate{1089, K::PushButton, u"恢复出厂值", kButton, px(465, 35, 130, 40)},
     ControlTemplate{1088, K::PushButton, u"固化驱动器参数", kButton, px(615, 35, 130, 40)},
     ControlTemplate{1100, K::DropDownList, u"", kButton | s::kVScroll, px(765, 45, 130, 300)},
+    ControlTemplate{1102, K::PushButton, u"比较", kButton, px(905, 40, 55, 30)},
     ControlTemplate{1011, K::ListView, u"", kList, px(15, 85, 540, kH - 115)},
     ControlTemplate{1059, K::Static, u"参 数 说 明:", s::kNormal, px(565, 85, kW - 580, 25)},
     ControlTemplate{1063, K::Edit, u"", kTextBox, px(565, 110, kW - 580, kH - 205)},
@@ -231,6 +232,28 @@ constexpr std::array kNetworkPortControls{
     ControlTemplate{2, K::PushButton, u"取消", kButton, {171, 46, 52, 14}},
 };
 
+// 142: the drive's parameters against a file, the factory values or a model
+// set, with a check box per row and the checked write; 143 confirms it.
+constexpr std::array kCompareControls{
+    ControlTemplate{1210, K::Static, u"比较对象：", s::kNormal, px(10, 14, 70, 20)},
+    ControlTemplate{1201, K::DropDownList, u"", kButton | s::kVScroll | s::kGroup,
+                    px(85, 10, 260, 240)},
+    ControlTemplate{1209, K::PushButton, u"读取并比较", kButton, px(355, 8, 130, 26)},
+    ControlTemplate{1202, K::CheckBox, u"只显示差异", kButton, px(500, 10, 200, 22)},
+    ControlTemplate{1203, K::ListView, u"", kList | s::kNoSortHeader, px(10, 42, 760, 330)},
+    ControlTemplate{1204, K::Static, u"", s::kNormal, px(10, 378, 760, 20)},
+    ControlTemplate{1208, K::ProgressBar, u"", s::kNormal, px(10, 400, 760, 12)},
+    ControlTemplate{1207, K::Edit, u"", kTextBox, px(10, 418, 760, 100)},
+    ControlTemplate{1205, K::PushButton, u"写入勾选参数", kButton, px(10, 526, 150, 26)},
+    ControlTemplate{1206, K::PushButton, u"保存报告...", kButton, px(170, 526, 150, 26)},
+    ControlTemplate{2, K::PushButton, u"关闭", kButton, px(640, 526, 130, 26)},
+};
+constexpr std::array kCompareConfirmControls{
+    ControlTemplate{1001, K::Static, u"", s::kNormal, px(12, 12, 400, 60)},
+    ControlTemplate{1, K::PushButton, u"写入", kButton | s::kGroup, px(212, 80, 95, 26)},
+    ControlTemplate{2, K::PushButton, u"取消", kButton | s::kDefaultButton, px(317, 80, 95, 26)},
+};
+
 constexpr std::uint32_t kModal = dialog_style::kSystemMenu | dialog_style::kVisible;
 constexpr std::uint32_t kPage = dialog_style::kChild;
 constexpr int kPageUnitsX = toUnits(kPageWidth);
@@ -252,6 +275,10 @@ constexpr std::array kDialogs{
     DialogTemplate{kScanDialog, u"扫描驱动器", 310, 225, u"宋体", 9, kModal, kScanControls},
     DialogTemplate{kNetworkPortDialog, u"网络端口", 230, 67, u"宋体", 9, kModal,
                    kNetworkPortControls},
+    DialogTemplate{kCompareDialog, u"参数比较", toUnits(780), toUnits(562), u"宋体", 9, kModal,
+                   kCompareControls},
+    DialogTemplate{kCompareConfirmDialog, u"写入参数", toUnits(424), toUnits(116), u"宋体", 9,
+                   kModal, kCompareConfirmControls},
 };
 
 }  // namespace

@@ -19,6 +19,8 @@ inline constexpr int kStatusPage = 135;
 inline constexpr int kLanguageDialog = 136;
 inline constexpr int kScanDialog = 140;
 inline constexpr int kNetworkPortDialog = 141;
+inline constexpr int kCompareDialog = 142;
+inline constexpr int kCompareConfirmDialog = 143;
 
 // String table entries.
 inline constexpr int kAboutMenuText = 101;

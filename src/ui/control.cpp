@@ -264,6 +264,8 @@ int Control::insertRow(int index, std::u16string_view firstCell) {
     row[0] = firstCell;
     rows_.insert(rows_.begin() + index, std::move(row));
     rowSelected_.insert(rowSelected_.begin() + index, false);
+    rowChecked_.insert(rowChecked_.begin() + index, false);
+    rowHighlighted_.insert(rowHighlighted_.begin() + index, false);
     if (selectionMark_ >= index) ++selectionMark_;
     notify(Change::Rows);
     return index;
@@ -273,6 +275,8 @@ void Control::deleteAllRows() {
     if (!expect(isList(), "deleteAllRows")) return;
     rows_.clear();
     rowSelected_.clear();
+    rowChecked_.clear();
+    rowHighlighted_.clear();
     selectionMark_ = -1;
     ensured_ = -1;
     notify(Change::Rows);
@@ -363,6 +367,38 @@ int Control::firstSelectedRow() const {
     for (std::size_t i = 0; i < rowSelected_.size(); ++i)
         if (rowSelected_[i]) return static_cast<int>(i);
     return -1;
+}
+
+bool Control::setRowChecked(int row, bool checked) {
+    if (!expect(isList(), "setRowChecked")) return false;
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    if (rowChecked_[static_cast<std::size_t>(row)] != checked) {
+        rowChecked_[static_cast<std::size_t>(row)] = checked;
+        notify(Change::RowCheck, row);
+    }
+    return true;
+}
+
+bool Control::isRowChecked(int row) const {
+    if (!expect(isList(), "isRowChecked")) return false;
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    return rowChecked_[static_cast<std::size_t>(row)];
+}
+
+bool Control::setRowHighlighted(int row, bool on) {
+    if (!expect(isList(), "setRowHighlighted")) return false;
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    if (rowHighlighted_[static_cast<std::size_t>(row)] != on) {
+        rowHighlighted_[static_cast<std::size_t>(row)] = on;
+        notify(Change::RowHighlight, row);
+    }
+    return true;
+}
+
+bool Control::isRowHighlighted(int row) const {
+    if (!expect(isList(), "isRowHighlighted")) return false;
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    return rowHighlighted_[static_cast<std::size_t>(row)];
 }
 
 void Control::setExtendedStyle(std::uint32_t styles) {

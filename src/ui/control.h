@@ -18,6 +18,8 @@ namespace style = resources::style;
 namespace list_style {
 inline constexpr std::uint32_t kFullRowSelect = 1u << 0;
 inline constexpr std::uint32_t kGridLines = 1u << 1;
+// A check box in front of each row, which the user ticks (Dialog::userCheckRow).
+inline constexpr std::uint32_t kCheckBoxes = 1u << 2;
 }  // namespace list_style
 
 // What changed in a control, for the backend that shows it. `index` in
@@ -36,6 +38,8 @@ enum class Change : std::uint8_t {
     RowState,   // selected state of one row (index), or of all rows (index -1)
     SelectionMark,
     EnsureVisible,  // index = row to scroll into view
+    RowCheck,       // check box of one row (index)
+    RowHighlight,   // highlight of one row (index)
     ExtendedStyle,
     EditSelection,
     Range,  // progress or track bar range or page size
@@ -115,6 +119,13 @@ class Control {
     bool setRowSelected(int row, bool selected);
     bool isRowSelected(int row) const;
     int firstSelectedRow() const;  // -1 when none
+    // The row's check box (shown with list_style::kCheckBoxes); kept with the
+    // row, cleared for a new row.
+    bool setRowChecked(int row, bool checked);
+    bool isRowChecked(int row) const;
+    // A row drawn on a highlight background (e.g. a value that differs).
+    bool setRowHighlighted(int row, bool on);
+    bool isRowHighlighted(int row) const;
     void setExtendedStyle(std::uint32_t styles);
     std::uint32_t extendedStyle() const;
     int changedColumn() const { return changedColumn_; }
@@ -161,6 +172,8 @@ class Control {
     std::vector<ListColumn> columns_;
     std::vector<std::vector<std::u16string>> rows_;
     std::vector<bool> rowSelected_;
+    std::vector<bool> rowChecked_;
+    std::vector<bool> rowHighlighted_;
     int selectionMark_ = -1;
     int ensured_ = -1;
     std::uint32_t extendedStyle_ = 0;

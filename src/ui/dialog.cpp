@@ -444,6 +444,17 @@ bool Dialog::userClickRow(int id, int row) {
     return true;
 }
 
+bool Dialog::userCheckRow(int id, int row, bool checked) {
+    Control* c = userControl(id, "Dialog::userCheckRow");
+    if (!c || c->kind() != ControlKind::ListView) return false;
+    if ((c->extendedStyle_ & list_style::kCheckBoxes) == 0) return false;
+    if (row < 0 || row >= static_cast<int>(c->rows_.size())) return false;
+    if (c->isRowChecked(row) == checked) return true;
+    c->setRowChecked(row, checked);
+    onListCheck(id, row);
+    return true;
+}
+
 bool Dialog::userSetPosition(int id, int position) {
     Control* c = userControl(id, "Dialog::userSetPosition");
     if (!c || c->kind() != ControlKind::TrackBar) return false;

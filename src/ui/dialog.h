@@ -149,6 +149,8 @@ class Dialog {
     bool userSelectRow(int id, int row);              // keyboard selection in a list view
     bool userClickRow(int id, int row);          // mouse click in a list view; -1 below the rows
     bool userSetPosition(int id, int position);  // track bar
+    // A row's check box, in a list with list_style::kCheckBoxes.
+    bool userCheckRow(int id, int row, bool checked);
     bool userFocus(int id);
     // Enter or Escape, with the focus where it is: preTranslateKey of the
     // window with the focus and then of its parents decides first; a page then
@@ -177,6 +179,8 @@ class Dialog {
     virtual void onSelectionChange(int /*id*/) {}
     // Mouse click on a list view (after the list's own handling); row -1 below the rows.
     virtual void onListClick(int /*id*/, int /*row*/) {}
+    // A row's check box changed by the user (after the list's state changed).
+    virtual void onListCheck(int /*id*/, int /*row*/) {}
     // Mouse press on a tab control (after the control's own handling).
     virtual void onTabClick(int /*id*/, int /*index*/) {}
     virtual void onTimer(int /*id*/) {}

@@ -58,8 +58,9 @@ TEST(ServoTool, DemoRunSavesEveryPageAndEndsTheSimulatedDrive) {
     const ToolRun run = runTool("--lang zh --demo --screenshots " + dir.string());
     ASSERT_EQ(run.exitCode, 0);
 
-    // "demo drive: servo-sim on COM1 = /dev/pts/N (...)", then one path per page.
-    ASSERT_EQ(run.lines.size(), 4u);
+    // "demo drive: servo-sim on COM1 = /dev/pts/N (...)", then one path per
+    // page, then the compare view's.
+    ASSERT_EQ(run.lines.size(), 5u);
     const std::string& demo = run.lines[0];
     const auto at = demo.find("= ");
     ASSERT_NE(at, std::string::npos) << demo;
@@ -85,6 +86,20 @@ TEST(ServoTool, DemoRunSavesEveryPageAndEndsTheSimulatedDrive) {
     }
     EXPECT_NE(images[0].pixels, images[1].pixels);
     EXPECT_NE(images[1].pixels, images[2].pixels);
+
+    // The compare view against the first model set: rows that differ are
+    // tinted, and two of them are checked.
+    const fs::path compare = dir / "compare.png";
+    EXPECT_EQ(run.lines[4], compare.string());
+    const auto view = ui::qt::loadPng(compare);
+    ASSERT_TRUE(view) << compare;
+    EXPECT_GT(view->width, 600);
+    int tinted = 0;
+    for (int y = 0; y < view->height; ++y) {
+        const ui::Color c = view->at(300, y);
+        tinted += c.r > 240 && c.g > 220 && c.g < 250 && c.b > 160 && c.b < 200 ? 1 : 0;
+    }
+    EXPECT_GT(tinted, 10) << "no highlighted row";
 }
 
 // Unattended, a broken language file must not leave a message box waiting

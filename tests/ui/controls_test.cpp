@@ -164,6 +164,45 @@ TEST_F(Controls, ListViewColumnsCellsAndSelection) {
     });
 }
 
+TEST_F(Controls, ListViewCheckBoxesAndHighlightsStayWithTheirRows) {
+    Recorder d(132);
+    withDialog(backend, d, [&] {
+        ui::Control& list = d.control(1011);
+        list.insertColumn(0, u"参数名称", 180);
+        for (int i = 0; i < 3; ++i) list.insertRow(i, std::u16string(1, char16_t(u'a' + i)));
+        // Without the style the user has no check box to tick.
+        EXPECT_FALSE(d.userCheckRow(1011, 1, true));
+        list.setExtendedStyle(ui::list_style::kCheckBoxes);
+
+        // The program's own checks do not reach the handler; the user's do.
+        EXPECT_TRUE(list.setRowChecked(0, true));
+        EXPECT_FALSE(d.has("listcheck 1011 0"));
+        ASSERT_TRUE(d.userCheckRow(1011, 2, true));
+        EXPECT_EQ(d.log.back(), "listcheck 1011 2");
+        const std::size_t entries = d.log.size();
+        ASSERT_TRUE(d.userCheckRow(1011, 2, true));  // no change, no call
+        EXPECT_EQ(d.log.size(), entries);
+        EXPECT_FALSE(d.userCheckRow(1011, 3, true));
+        EXPECT_FALSE(list.setRowChecked(-1, true));
+        EXPECT_TRUE(list.setRowHighlighted(1, true));
+        EXPECT_FALSE(list.setRowHighlighted(3, true));
+
+        // A row inserted above moves the states with their rows and starts clear.
+        list.insertRow(1, u"new");
+        EXPECT_TRUE(list.isRowChecked(0));
+        EXPECT_FALSE(list.isRowChecked(1));
+        EXPECT_FALSE(list.isRowHighlighted(1));
+        EXPECT_TRUE(list.isRowHighlighted(2));
+        EXPECT_TRUE(list.isRowChecked(3));
+        ASSERT_TRUE(d.userCheckRow(1011, 3, false));
+        EXPECT_FALSE(list.isRowChecked(3));
+        list.deleteAllRows();
+        list.insertRow(0, u"again");
+        EXPECT_FALSE(list.isRowChecked(0));
+        EXPECT_FALSE(list.isRowHighlighted(0));
+    });
+}
+
 TEST_F(Controls, ComboItemsSelectionAndUserChoice) {
     Recorder page(130);
     ui::Dialog host(102);

@@ -191,6 +191,51 @@ TEST(QtBackend, PageInTheMainWindowRendersAndItsButtonsReachTheHandler) {
     EXPECT_GT(inkIn(*img, groupTitle), 0.03) << "group box title 通讯管理";
 }
 
+TEST(QtBackend, ListCheckBoxesReachTheHandlerAndHighlightedRowsAreTinted) {
+    Recorder d(resources::kRangeDialog);
+    const int result = runGuarded(d, [&](ui::Dialog& dlg) {
+        ui::Control& list = dlg.control(1011);
+        list.insertColumn(0, u"参数名称", 180);
+        list.insertRow(0, u"a");
+        list.insertRow(1, u"b");
+        // No check box before the style.
+        EXPECT_FALSE(ui::qt::toggleRowCheck(dlg, 1011, 0));
+        list.setExtendedStyle(ui::list_style::kCheckBoxes);
+        list.setRowChecked(1, true);
+        EXPECT_TRUE(ui::qt::toggleRowCheck(dlg, 1011, 0));
+        EXPECT_TRUE(list.isRowChecked(0));
+        EXPECT_TRUE(d.has("listcheck 1011 0"));
+        EXPECT_TRUE(ui::qt::toggleRowCheck(dlg, 1011, 1));  // the program's check, cleared
+        EXPECT_FALSE(list.isRowChecked(1));
+        EXPECT_TRUE(d.has("listcheck 1011 1"));
+
+        // The highlight tints the row's cells, and only while it is set.
+        const auto tintedLines = [&] {
+            ui::qt::processEvents(50);
+            const auto img = ui::qt::grabWindow(dlg);
+            if (!img) return -1;
+            const ui::Rect r = list.rect();
+            int lines = 0;
+            for (int y = r.top; y < std::min(r.bottom, img->height); ++y) {
+                int n = 0;
+                for (int x = r.left + 60; x < std::min(r.left + 170, img->width); ++x) {
+                    const ui::Color c = img->at(x, y);
+                    n += (c.r > 240 && c.g > 220 && c.g < 250 && c.b > 160 && c.b < 200) ? 1 : 0;
+                }
+                lines += n > 50 ? 1 : 0;
+            }
+            return lines;
+        };
+        EXPECT_EQ(tintedLines(), 0);
+        list.setRowHighlighted(1, true);
+        EXPECT_GT(tintedLines(), 5);
+        list.setRowHighlighted(1, false);
+        EXPECT_EQ(tintedLines(), 0);
+        dlg.endDialog(ui::kIdOk);
+    });
+    EXPECT_EQ(result, ui::kIdOk);
+}
+
 class TimedDialog : public Recorder {
   public:
     TimedDialog() : Recorder(resources::kLanguageDialog) {}

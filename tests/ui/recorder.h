@@ -36,6 +36,9 @@ class Recorder : public ui::Dialog {
     void onListClick(int id, int row) override {
         log.push_back("listclick " + std::to_string(id) + " " + std::to_string(row));
     }
+    void onListCheck(int id, int row) override {
+        log.push_back("listcheck " + std::to_string(id) + " " + std::to_string(row));
+    }
     void onTabClick(int id, int index) override {
         log.push_back("tabclick " + std::to_string(id) + " " + std::to_string(index));
     }

@@ -98,6 +98,12 @@ def screenshots_connected(r, sim, lang):
         _, _, rows = read_png(os.path.join(out, "scope.png"))
         curve = sum(1 for row in rows[40:700] for px in row[20:840] if px in CHANNEL_COLOURS)
         expect(curve >= 200, f"the scope shows {curve} curve pixels")
+        # The compare view against a model set: differing rows tinted.
+        path = os.path.join(out, "compare.png")
+        expect(os.path.exists(path) and "compare.png" in stdout, f"compare.png missing\n{stdout}")
+        _, _, rows = read_png(path)
+        tinted = sum(1 for row in rows for px in row if px == (255, 236, 179))
+        expect(tinted >= 500, f"the compare view shows {tinted} highlighted pixels")
         # The status picture is not blank: the list and the group frames.
         _, _, rows = read_png(os.path.join(out, "status.png"))
         expect(len({px for row in rows[::7] for px in row[::7]}) > 8, "status.png is nearly blank")

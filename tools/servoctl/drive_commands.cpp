@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "data/language.h"
+#include "drive/compare.h"
 #include "drive/parameters.h"
 #include "drive/result.h"
 #include "drive/scope.h"
@@ -631,11 +632,76 @@ int reportBulk(Command& c, const std::string& subject, const drive::BulkReport& 
     return status;
 }
 
+// restore --only: the named parameters only, each read back after the
+// writes; every name, and its value in the file, is checked before the port
+// is opened.
+int runRestoreChecked(Command& c, drive::ParameterService& service,
+                      const std::vector<std::uint32_t>& values) {
+    const DriveArgs& a = c.args();
+    std::vector<drive::CheckedValue> chosen;
+    for (const std::string& number : a.only) {
+        const std::optional<std::size_t> index = c.find(number);
+        if (!index) return c.refuse(number, "no such parameter in the language file");
+        const data::ParameterDefinition& p = c.parameters()[*index];
+        if (!p.writable()) return c.refuse(number, "is read-only");
+        const std::uint32_t v = inWidth(p, values[*index]);
+        if (data::checkRange(p.typeCode, v, p.minimum, p.maximum) != 0)
+            return c.refuse(a.file, std::to_string(typedValue(p.typeCode, v)) +
+                                        " is outside the range: " + service.rangeText(*index));
+        chosen.push_back({*index, v});
+    }
+    if (const Result r = c.connect(); !r) return c.failLink(r);
+    drive::ParameterCompare compare(c.session(), service);
+    drive::VerifyReport report;
+    {
+        Progress progress("writing and reading back");
+        report = compare.writeChecked(std::move(chosen), progress.control());
+    }
+    int status = exitCode(report.result);
+    json items = json::array();
+    for (const drive::VerifyItem& item : report.items) {
+        const data::ParameterDefinition& p = c.parameters()[item.index];
+        json entry = {{"number", c.number(item.index)},
+                      {"value", shown(p, item.value)},
+                      {"unit", text(p.unit)},
+                      {"outcome", drive::verifyOutcomeName(item.outcome)}};
+        if (item.outcome == drive::VerifyOutcome::different)
+            entry["drive"] = shown(p, item.readBack);
+        if (!item.result.ok()) entry["cause"] = item.result.cause();
+        items.push_back(entry);
+        if (status == kExitOk && item.outcome != drive::VerifyOutcome::verified)
+            status = item.result.ok() ? kExitInvalid : exitCode(item.result);
+    }
+    const std::string subject = "restore " + a.file;
+    if (c.json()) {
+        json out = {{"ok", status == kExitOk}, {"summary", report.summary()}, {"items", items}};
+        if (!report.result.ok()) out["error"] = report.result.cause();
+        std::cout << out.dump(2) << '\n';
+    } else {
+        std::cout << subject << ": " << report.summary() << '\n';
+        for (const json& item : items) {
+            std::cout << item["number"].get<std::string>() << ' '
+                      << withUnit(item["value"].get<std::string>(), item["unit"].get<std::string>())
+                      << ": " << item["outcome"].get<std::string>();
+            if (item.contains("drive"))
+                std::cout << ", the drive reads "
+                          << withUnit(item["drive"].get<std::string>(),
+                                      item["unit"].get<std::string>());
+            if (item.contains("cause")) std::cout << ": " << item["cause"].get<std::string>();
+            std::cout << '\n';
+        }
+    }
+    if (!report.result.ok()) printError(subject, "stopped: " + report.result.cause());
+    if (status != kExitOk) printError(subject, report.summary());
+    return status;
+}
+
 int runRestore(Command& c) {
     const DriveArgs& a = c.args();
     drive::ParameterService service(c.session(), c.parameters(), c.saveTimeoutMs());
     std::vector<std::uint32_t> values;
     if (!loadValues(c, service, values)) return kExitInvalid;
+    if (!a.only.empty()) return runRestoreChecked(c, service, values);
     // The whole file is checked before the port is opened.
     if (!checkRanges(c, service, values, a.file)) return kExitInvalid;
     if (const Result r = c.connect(); !r) return c.failLink(r);
@@ -926,7 +992,7 @@ int runDriveCommand(const LinkOptions& link, DriveCommand command, const DriveAr
     // Station 0 is a broadcast: writes reach every drive, and nothing answers a read.
     const bool reads = command != DriveCommand::Set && command != DriveCommand::EepromSave &&
                        command != DriveCommand::FactoryReset &&
-                       !(command == DriveCommand::Restore && !args.verify);
+                       !(command == DriveCommand::Restore && !args.verify && args.only.empty());
     if (link.station == 0 && reads) {
         printError("usage", "station 0 is a broadcast, which nothing answers: this command reads");
         return kExitUsage;

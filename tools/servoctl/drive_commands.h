@@ -31,6 +31,7 @@ struct DriveArgs {
     std::string file;    // backup, restore, diff
     bool eeprom = false;
     bool verify = false;
+    std::vector<std::string> only;  // restore: these parameters only, each read back
     bool factory = false;
     bool yes = false;
     bool force = false;           // backup: replace an existing file

@@ -139,6 +139,10 @@ int main(int argc, char** argv) {
         DriveCommand::Restore);
     restoreCmd->add_option("FILE", driveArgs.file, "Value file (.dat)")->required();
     restoreCmd->add_flag("--verify", driveArgs.verify, "Read every written value back");
+    restoreCmd
+        ->add_option("--only", driveArgs.only,
+                     "Write only these parameters (P01.03,P02.01) and read each back")
+        ->delimiter(',');
     auto* diffCmd =
         driveCommand("diff", "List the parameters whose drive value differs from a value file",
                      DriveCommand::Diff);

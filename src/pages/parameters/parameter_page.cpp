@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "pages/parameters/compare_view.h"
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
@@ -81,6 +82,7 @@ bool ParameterPage::onInitDialog() {
     writeMode_ = 0;
     setRadioGroupIndex(kMemoryMode, writeMode_);
     setText(kCurrentValue, u"");
+    setText(kCompareButton, context_.words(u"Compare", u"比较"));
     initList();
 
     if (context_.modelTableLoaded != 1) {
@@ -146,6 +148,7 @@ void ParameterPage::layoutControls() {
                            kEepromButton};
     for (int i = 0; i < 5; ++i) place(buttons[i], 15 + 150 * i, 35, 130, 40);
     place(kModelCombo, 765, 45, 130, 300);
+    place(kCompareButton, 905, 40, 55, 30);
     place(kList, 15, 85, 540, h - 115);
     place(kDetailLabel, 565, 85, w - 580, 25);
     place(kDetail, 565, 110, w - 580, h - 205);
@@ -285,6 +288,9 @@ void ParameterPage::onCommand(int id) {
             break;
         case kEepromButton:
             saveToEeprom();
+            break;
+        case kCompareButton:
+            openCompareView(context_, service_);
             break;
         default:
             // A page has no OK or Cancel of its own.

@@ -46,6 +46,7 @@ class ParameterPage : public app::MainPage {
     static constexpr int kMemoryMode = 1095;
     static constexpr int kEepromMode = 1096;
     static constexpr int kProgress = 1094;
+    static constexpr int kCompareButton = 1102;
 
     // List columns.
     static constexpr int kNumberColumn = 0;

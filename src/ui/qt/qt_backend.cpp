@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTimer>
 
 #include "ui/qt/qt_draw.h"
@@ -226,6 +227,16 @@ bool clickWidget(Dialog& dialog, int controlId) {
     auto* button = qobject_cast<QAbstractButton*>(view->widgetOf(dialog.control(controlId)));
     if (!button) return false;
     button->click();
+    return true;
+}
+
+bool toggleRowCheck(Dialog& dialog, int controlId, int row) {
+    QtView* view = viewOf(dialog);
+    if (!view || !dialog.hasControl(controlId)) return false;
+    auto* table = qobject_cast<QTableWidget*>(view->widgetOf(dialog.control(controlId)));
+    QTableWidgetItem* item = table ? table->item(row, 0) : nullptr;
+    if (!item || !(item->flags() & Qt::ItemIsUserCheckable)) return false;
+    item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
     return true;
 }
 

@@ -67,6 +67,8 @@ std::u16string toNameFilters(std::u16string_view mfcFilter);
 
 // Presses the real button widget of a control, as a mouse click would.
 bool clickWidget(Dialog& dialog, int controlId);
+// Ticks or clears the check box of a list row as the user's click does.
+bool toggleRowCheck(Dialog& dialog, int controlId, int row);
 // Sends Enter or Escape to the widget that has the keyboard focus.
 bool sendKey(Dialog& dialog, Key key);
 // Runs the event loop for up to ms milliseconds (0: what is pending now).

@@ -3,8 +3,10 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QColor>
 #include <QComboBox>
 #include <QCursor>
 #include <QGroupBox>
@@ -79,6 +81,26 @@ class ClickTabBar final : public QTabBar {
         if (index >= 0 && pressed) pressed(index);
     }
 };
+
+// A row's check box and highlight, as the layer's list keeps them.
+void pushRowLook(const Control& c, QTableWidget* table, int row) {
+    const bool checkable = (c.extendedStyle() & list_style::kCheckBoxes) != 0;
+    const QBrush background = c.isRowHighlighted(row) ? QBrush(QColor(255, 236, 179)) : QBrush();
+    for (int col = 0; col < table->columnCount(); ++col) {
+        QTableWidgetItem* item = table->item(row, col);
+        if (!item) continue;
+        if (col == 0) {
+            Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+            if (checkable) flags |= Qt::ItemIsUserCheckable;
+            item->setFlags(flags);
+            if (checkable)
+                item->setCheckState(c.isRowChecked(row) ? Qt::Checked : Qt::Unchecked);
+            else
+                item->setData(Qt::CheckStateRole, QVariant());
+        }
+        item->setBackground(background);
+    }
+}
 
 }  // namespace
 
@@ -341,6 +363,19 @@ QWidget* QtView::makeWidget(Control& c, QWidget* parent) {
             QObject::connect(table, &QTableWidget::cellClicked, table, [this, id](int row, int) {
                 if (!pushing()) dialog_.userClickRow(id, row);
             });
+            QObject::connect(table, &QTableWidget::itemChanged, table,
+                             [this, id, table](QTableWidgetItem* item) {
+                                 if (pushing() || item->column() != 0 ||
+                                     !(item->flags() & Qt::ItemIsUserCheckable))
+                                     return;
+                                 const int row = item->row();
+                                 dialog_.userCheckRow(id, row, item->checkState() == Qt::Checked);
+                                 // The layer's state decides: a handler may undo a check.
+                                 if (dialog_.exists() && dialog_.hasControl(id)) {
+                                     PushGuard guard(pushing_);
+                                     pushRowLook(dialog_.control(id), table, row);
+                                 }
+                             });
             // A click below the rows still reports, with no row.
             table->viewport()->installEventFilter(
                 new FunctionFilter(table, [this, table, id](QEvent* event) {
@@ -505,6 +540,7 @@ void QtView::pushRows(const Control& c, QWidget* w) {
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             table->setItem(r, col, item);
         }
+        pushRowLook(c, table, r);
     }
     pushRowStates(c, w);
 }
@@ -572,6 +608,11 @@ void QtView::controlChanged(Control& c, Change change, int index) {
         case Change::RowState:
             pushRowStates(c, w);
             break;
+        case Change::RowCheck:
+        case Change::RowHighlight:
+            if (auto* table = qobject_cast<QTableWidget*>(w); table && index < table->rowCount())
+                pushRowLook(c, table, index);
+            break;
         case Change::SelectionMark:
             if (auto* table = qobject_cast<QTableWidget*>(w); table && c.selectionMark() >= 0)
                 table->selectionModel()->setCurrentIndex(
@@ -587,6 +628,7 @@ void QtView::controlChanged(Control& c, Change change, int index) {
                 table->setSelectionBehavior((c.extendedStyle() & list_style::kFullRowSelect)
                                                 ? QAbstractItemView::SelectRows
                                                 : QAbstractItemView::SelectItems);
+                for (int r = 0; r < table->rowCount(); ++r) pushRowLook(c, table, r);
             }
             break;
         case Change::EditSelection: {

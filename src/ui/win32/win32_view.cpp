@@ -357,6 +357,16 @@ void Win32View::pushRows(const Control& c) {
     SendMessageW(h, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(h, nullptr, TRUE);
     pushRowStates(c);
+    for (int r = 0; r < c.rowCount(); ++r) pushRowCheck(c, r);
+}
+
+void Win32View::pushRowCheck(const Control& c, int row) {
+    HWND h = handleOf(c);
+    if (!h || !(c.extendedStyle() & list_style::kCheckBoxes)) return;
+    LVITEMW item{};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(c.isRowChecked(row) ? 2 : 1);
+    SendMessageW(h, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
 }
 
 void Win32View::pushRowStates(const Control& c) {
@@ -429,6 +439,12 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
         case Change::RowState:
             pushRowStates(c);
             break;
+        case Change::RowCheck:
+            pushRowCheck(c, index);
+            break;
+        case Change::RowHighlight:
+            SendMessageW(h, LVM_REDRAWITEMS, static_cast<WPARAM>(index), index);
+            break;
         case Change::SelectionMark:
             SendMessageW(h, LVM_SETSELECTIONMARK, 0, c.selectionMark());
             if (c.selectionMark() >= 0) {
@@ -446,8 +462,10 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
             DWORD ex = 0;
             if (c.extendedStyle() & list_style::kFullRowSelect) ex |= LVS_EX_FULLROWSELECT;
             if (c.extendedStyle() & list_style::kGridLines) ex |= LVS_EX_GRIDLINES;
-            SendMessageW(h, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
-                         ex);
+            if (c.extendedStyle() & list_style::kCheckBoxes) ex |= LVS_EX_CHECKBOXES;
+            SendMessageW(h, LVM_SETEXTENDEDLISTVIEWSTYLE,
+                         LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES, ex);
+            for (int r = 0; r < c.rowCount(); ++r) pushRowCheck(c, r);
             break;
         }
         case Change::EditSelection: {
@@ -637,6 +655,19 @@ void Win32View::command(HWND from, int id, int code) {
 
 LRESULT Win32View::notify(const NMHDR& header) {
     Control* c = controlOf(header.hwndFrom);
+    // Drawing asks whatever the layer is doing: highlighted rows get their
+    // background.
+    if (c && c->kind() == ControlKind::ListView &&
+        header.code == static_cast<UINT>(NM_CUSTOMDRAW)) {
+        auto& draw = const_cast<NMLVCUSTOMDRAW&>(reinterpret_cast<const NMLVCUSTOMDRAW&>(header));
+        if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+        if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT &&
+            c->isRowHighlighted(static_cast<int>(draw.nmcd.dwItemSpec))) {
+            draw.clrTextBk = RGB(255, 236, 179);
+            return CDRF_NEWFONT;
+        }
+        return CDRF_DODEFAULT;
+    }
     if (!c || pushing()) return 0;
     const int id = c->id();
     if (c->kind() == ControlKind::TabControl) {
@@ -657,6 +688,18 @@ LRESULT Win32View::notify(const NMHDR& header) {
             if ((lv.uChanged & LVIF_STATE) && (lv.uNewState & LVIS_SELECTED) &&
                 !(lv.uOldState & LVIS_SELECTED) && lv.iItem >= 0)
                 dialog_.userSelectRow(id, lv.iItem);
+            // State image 2 is the ticked check box, 1 the empty one.
+            if ((lv.uChanged & LVIF_STATE) && lv.iItem >= 0 &&
+                ((lv.uNewState ^ lv.uOldState) & LVIS_STATEIMAGEMASK) &&
+                (c->extendedStyle() & list_style::kCheckBoxes)) {
+                dialog_.userCheckRow(
+                    id, lv.iItem, (lv.uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2));
+                // The layer's state decides: a handler may undo a check.
+                if (dialog_.exists() && dialog_.hasControl(id)) {
+                    PushGuard guard(pushing_);
+                    pushRowCheck(dialog_.control(id), lv.iItem);
+                }
+            }
         } else if (header.code == static_cast<UINT>(NM_CLICK)) {
             const auto& item = reinterpret_cast<const NMITEMACTIVATE&>(header);
             dialog_.userClickRow(id, item.iItem < 0 ? -1 : item.iItem);

@@ -72,6 +72,7 @@ class Win32View final : public WindowView {
     void pushColumns(const Control& c);
     void pushRows(const Control& c);
     void pushRowStates(const Control& c);
+    void pushRowCheck(const Control& c, int row);
     void pushRange(const Control& c);
     void pushCheck(const Control& c);
     void applyWindowGeometry();

@@ -222,6 +222,36 @@ TEST_F(Win32BackendTest, ListRowsCellsAndTheUsersSelection) {
     EXPECT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 0);
 }
 
+TEST_F(Win32BackendTest, ListCheckBoxesBothWays) {
+    Probe d(resources::kStatusPage);
+    ASSERT_TRUE(d.createModeless());
+    HWND list = handle(d, 1068);
+    ui::Control& c = d.control(1068);
+    c.insertColumn(0, u"名称", 120);
+    for (int r = 0; r < 3; ++r) c.insertRow(r, u"行" + std::u16string(1, u'0' + r));
+    c.setRowChecked(1, true);
+    c.setExtendedStyle(ui::list_style::kCheckBoxes);
+    EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_CHECKBOXES,
+              LVS_EX_CHECKBOXES);
+    const auto nativeChecked = [&](int row) {
+        return (SendMessageW(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row),
+                             LVIS_STATEIMAGEMASK) &
+                LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+    };
+    EXPECT_TRUE(nativeChecked(1));
+    EXPECT_FALSE(nativeChecked(0));
+    // The user ticks row 2 natively; the layer follows.
+    LVITEMW state{};
+    state.stateMask = LVIS_STATEIMAGEMASK;
+    state.state = INDEXTOSTATEIMAGEMASK(2);
+    SendMessageW(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&state));
+    EXPECT_TRUE(c.isRowChecked(2));
+    c.setRowChecked(1, false);
+    EXPECT_FALSE(nativeChecked(1));
+    c.setRowHighlighted(0, true);
+    EXPECT_TRUE(c.isRowHighlighted(0));
+}
+
 TEST_F(Win32BackendTest, ComboSelectionBothWays) {
     Probe d(resources::kStatusPage);
     ASSERT_TRUE(d.createModeless());

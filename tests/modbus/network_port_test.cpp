@@ -1,7 +1,7 @@
 // Port texts of gateways: what is accepted, what is refused and why.
-#include <gtest/gtest.h>
-
 #include "modbus/network_port.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -68,7 +68,10 @@ std::size_t NetworkLink::read(std::uint8_t* buffer, std::size_t capacity) {
 bool NetworkLink::write(const std::uint8_t* frame, std::size_t count) {
     if (!connection_.isOpen() || ended()) return false;
     std::vector<std::uint8_t> bytes;
-    if (!encode(frame, count, bytes)) return false;
+    if (!encode(frame, count, bytes)) {
+        error_ = name() + " carries RTU-framed requests only, not this one (ASCII?)";
+        return false;
+    }
     if (!connection_.write(bytes.data(), bytes.size(), kWriteTimeoutMs)) {
         error_ = connection_.lastError();
         return false;

@@ -544,4 +544,23 @@ TEST(Gateways, RefusedPortTextsAndUnreachableGatewaysNameTheCause) {
     EXPECT_FALSE(session.connected());
 }
 
+TEST(Gateways, ModbusTcpRefusesToCarryAnAsciiRequest) {
+    TinyGateway gateway([](int fd, int) { receive(fd, 1); });
+    modbus::ModbusMaster master;
+    master.resetMaster();
+    ASSERT_EQ(master.openSerialChannelAt(0, "tcp://127.0.0.1:" + std::to_string(gateway.port()),
+                                         115200, 8, 0, 0),
+              modbus::kSuccess);
+    std::uint8_t regs[2] = {};
+    modbus::RunReport report;
+    EXPECT_EQ(master.readItems(0, 1, 0, regs, 2,
+                               modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput,
+                                                    modbus::kFrameAscii),
+                               {100, 0}, &report),
+              modbus::kPortFailure);
+    EXPECT_EQ(report.outcome, modbus::Outcome::portFailure);
+    EXPECT_NE(master.portError(0).find("RTU-framed requests only"), std::string::npos)
+        << master.portError(0);
+}
+
 }  // namespace

@@ -215,6 +215,28 @@ TEST(Gateways, ADroppedConnectionFailsTheRunAndTheNextRequestConnectsAgain) {
     }
 }
 
+TEST(Gateways, TheSessionNamesALostConnectionAndCarriesOnAfterIt) {
+    TinyGateway gateway(modbusTcpDroppingFirst);
+    modbus::ModbusMaster master;
+    modbus::DriveAccess access(master);
+    master.resetMaster();
+    drive::DriveSession session(access);
+    drive::LinkSettings settings;
+    settings.device = "tcp://127.0.0.1:" + std::to_string(gateway.port());
+    settings.timing = {100, 2};
+    ASSERT_TRUE(session.connect(settings).ok());
+    std::uint8_t buf[2] = {};
+    drive::Result r = session.readRegisters(8, buf);
+    EXPECT_EQ(r.error, drive::Error::connectionLost);
+    EXPECT_EQ(r.accessCode(), drive::kAccessFailed);
+    EXPECT_NE(r.cause().find("the connection to 127.0.0.1:"), std::string::npos) << r.cause();
+    EXPECT_NE(r.cause().find("closed by the peer"), std::string::npos) << r.cause();
+    EXPECT_TRUE(session.connected());
+    r = session.readRegisters(8, buf);
+    ASSERT_TRUE(r.ok()) << r.cause();
+    EXPECT_EQ(buf[0] | buf[1] << 8, 0x4000 + 8);
+}
+
 TEST(Gateways, ModbusTcpTakesOnlyTheAnswerWithTheRequestsTransactionId) {
     // Before each answer the gateway sends one with the previous id and other
     // values: the answer to an earlier request, arriving late.

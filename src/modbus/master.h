@@ -53,7 +53,11 @@ class ChannelLock {
     std::uint64_t nowServing_ = 0;
 };
 
-// The Modbus master: eight channels, each a serial port with its lock.
+// The least time a gateway is given to accept a connection.
+inline constexpr std::uint32_t kConnectTimeoutMinMs = 1000;
+
+// The Modbus master: eight channels, each a port (serial, or a gateway on the
+// network) with its lock.
 // Every operation returns a result code (modbus/result.h).
 //
 // Threads: any thread may run readItems and writeItems; runs on one channel
@@ -61,9 +65,6 @@ class ChannelLock {
 // others take the channel's timing once, at their start (setChannelTiming
 // takes no lock). Opening and closing a channel wait for the
 // run in progress on it to end, so that no run uses a port being closed.
-// The least time a gateway is given to accept a connection.
-inline constexpr std::uint32_t kConnectTimeoutMinMs = 1000;
-
 class ModbusMaster {
   public:
     ModbusMaster() = default;

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include "rtu_slave.h"
 #include "serial_line.h"
 #include "stop_signal.h"
+#include "tcp_server.h"
 
 namespace {
 
@@ -31,6 +33,8 @@ constexpr const char* kUsage = R"(usage: servo-sim [options]
   --defs PATH            language file (default Language/DefineEn.cfg beside the executable)
   --link PATH            make a symbolic link to the new pseudo-terminal
   --device PATH          serve on this device instead of a new pseudo-terminal
+  --tcp PORT             serve Modbus TCP on 127.0.0.1:PORT instead (0: a free port)
+  --rtu-tcp PORT         serve RTU frames over TCP on 127.0.0.1:PORT instead (0: a free port)
   --station N            station number, 1-247 (default 1)
   --baud B               line speed (default 115200), sets the timing
   --strict               unmapped holding registers give exception 02 instead of 0
@@ -49,7 +53,8 @@ constexpr const char* kUsage = R"(usage: servo-sim [options]
   --truncate N  --garbage-before N  --garbage-after N  --gap MS  --gap-at N
   --reject-write N  --reject-code CODE
 On start-up it prints one line "READY pty=PATH [link=PATH] station=N baud=B" (or
-"READY device=PATH ...") once it answers requests.
+"READY device=PATH ...", "READY tcp=127.0.0.1:PORT ...", "READY rtu-tcp=127.0.0.1:PORT ...")
+once it answers requests.
 )";
 
 sim::StopSignal* gStop = nullptr;
@@ -75,6 +80,8 @@ struct Options {
     bool ascii = false;
     bool pattern = false;
     std::uint32_t seed = 1;
+    int tcpPort = -1;     // Modbus TCP, when 0 or more
+    int rtuTcpPort = -1;  // RTU over TCP, when 0 or more
 };
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -111,6 +118,8 @@ Options parseOptions(int argc, char** argv, sim::FaultSettings& faults) {
     };
     std::map<std::string, Numeric> numeric = {
         {"--station", {1, 247, [&](std::int64_t v) { o.station = static_cast<unsigned>(v); }}},
+        {"--tcp", {0, 65535, [&](std::int64_t v) { o.tcpPort = static_cast<int>(v); }}},
+        {"--rtu-tcp", {0, 65535, [&](std::int64_t v) { o.rtuTcpPort = static_cast<int>(v); }}},
         {"--baud", {300, 4'000'000, [&](std::int64_t v) { o.baud = static_cast<unsigned>(v); }}},
         {"--eeprom-ms",
          {0, 600'000, [&](std::int64_t v) { o.eepromMs = static_cast<unsigned>(v); }}},
@@ -186,6 +195,10 @@ Options parseOptions(int argc, char** argv, sim::FaultSettings& faults) {
     }
     if (!o.device.empty() && !o.link.empty())
         usageError("--link applies to a new pseudo-terminal, not to --device");
+    if (o.tcpPort >= 0 && o.rtuTcpPort >= 0) usageError("--tcp and --rtu-tcp exclude each other");
+    if ((o.tcpPort >= 0 || o.rtuTcpPort >= 0) && (!o.device.empty() || !o.link.empty()))
+        usageError("--tcp and --rtu-tcp serve instead of a serial line: no --device or --link");
+    if (o.tcpPort >= 0 && o.ascii) usageError("Modbus TCP has no ASCII framing");
     return o;
 }
 
@@ -234,10 +247,17 @@ int main(int argc, char** argv) {
     // stop the simulator: the read fails instead and ends that channel.
     signal(SIGTTIN, SIG_IGN);
 
-    auto port = options.device.empty()
-                    ? sim::SerialPort::openPty(options.baud, options.link, error)
-                    : sim::SerialPort::openDevice(options.device, options.baud, error);
-    if (!port) {
+    const bool network = options.tcpPort >= 0 || options.rtuTcpPort >= 0;
+    std::unique_ptr<sim::TcpListener> listener;
+    std::unique_ptr<sim::SerialPort> port;
+    if (network)
+        listener = sim::TcpListener::open(
+            static_cast<std::uint16_t>(std::max(options.tcpPort, options.rtuTcpPort)), error);
+    else
+        port = options.device.empty()
+                   ? sim::SerialPort::openPty(options.baud, options.link, error)
+                   : sim::SerialPort::openDevice(options.device, options.baud, error);
+    if (!port && !listener) {
         std::cerr << "servo-sim: " << error << "\n";
         return 1;
     }
@@ -256,10 +276,23 @@ int main(int argc, char** argv) {
         image, settings, faults, stats, log,
         [&stop](std::chrono::milliseconds ms) { return stop.sleepFor(ms); }, options.seed);
     sim::LineOptions lineOptions{options.baud, options.pace, options.ascii};
-    std::thread line([&] { sim::runLine(*port, lineOptions, slave, faults, settings, stop); });
+    std::thread line([&] {
+        if (options.tcpPort >= 0)
+            sim::serveModbusTcp(*listener, slave, faults, settings, stop);
+        else if (listener)
+            sim::serveRtuTcp(*listener, lineOptions, slave, faults, settings, stop);
+        else
+            sim::runLine(*port, lineOptions, slave, faults, settings, stop);
+    });
 
-    std::string ready = "READY " + std::string(port->isPty() ? "pty=" : "device=") + port->path();
-    if (!port->link().empty()) ready += " link=" + port->link();
+    std::string ready = "READY ";
+    if (listener) {
+        ready += std::string(options.tcpPort >= 0 ? "tcp=" : "rtu-tcp=") +
+                 "127.0.0.1:" + std::to_string(listener->port());
+    } else {
+        ready += std::string(port->isPty() ? "pty=" : "device=") + port->path();
+        if (!port->link().empty()) ready += " link=" + port->link();
+    }
     if (!options.control.empty()) ready += " control=" + options.control;
     ready += " station=" + std::to_string(options.station) +
              " baud=" + std::to_string(options.baud) + (options.ascii ? " ascii" : "") + "\n";

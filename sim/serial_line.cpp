@@ -228,6 +228,11 @@ std::vector<std::uint8_t> rtuFromAscii(const std::vector<std::uint8_t>& chars) {
 
 void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
              const FaultSettings& faults, const SlaveSettings& settings, const StopSignal& stop) {
+    serveStream(port.fd(), options, slave, faults, settings, stop, false);
+}
+
+void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const FaultSettings& faults,
+                 const SlaveSettings& settings, const StopSignal& stop, bool endAtHangup) {
     const LineTiming timing(options.baud);
     // A received RTU frame has at most 256 bytes; anything longer is noise that
     // is delimited all the same and then ignored. An ASCII frame has at most
@@ -264,7 +269,7 @@ void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
                 auto turnaround = std::chrono::microseconds(
                     settings.turnaroundUs.load(std::memory_order_relaxed));
                 if (!stop.sleepFor(turnaround + t.delay)) break;
-                if (!transmit(port.fd(), t, timing, options.pace, stop)) break;
+                if (!transmit(fd, t, timing, options.pace, stop)) break;
                 continue;
             }
             if (!options.ascii) {
@@ -280,7 +285,7 @@ void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
             carry.erase(carry.begin(), carry.begin() + static_cast<std::ptrdiff_t>(k));
             continue;
         }
-        pollfd fds[2] = {{port.fd(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
         int r = ::ppoll(fds, 2, timeout, nullptr);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -288,7 +293,7 @@ void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
         }
         if (fds[1].revents) break;
         if (fds[0].revents & POLLIN) {
-            ssize_t got = ::read(port.fd(), buffer, sizeof buffer);
+            ssize_t got = ::read(fd, buffer, sizeof buffer);
             const auto now = Clock::now();
             if (got > 0) {
                 if (options.ascii) {
@@ -305,7 +310,10 @@ void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
                 continue;
             }
             if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            // A connection's end (or reset) is final; a device may come back.
+            if (endAtHangup) return;
         }
+        if (endAtHangup && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) return;
         if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL | POLLIN)) {
             // Device gone or no reader: wait instead of spinning.
             if (!stop.sleepFor(std::chrono::milliseconds(20))) break;

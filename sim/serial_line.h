@@ -62,6 +62,11 @@ struct LineOptions {
 void runLine(SerialPort& port, const LineOptions& options, RtuSlave& slave,
              const FaultSettings& faults, const SlaveSettings& settings, const StopSignal& stop);
 
+// The same loop on any stream (a TCP connection carrying RTU frames); with
+// endAtHangup it returns when the peer closes the stream.
+void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const FaultSettings& faults,
+                 const SlaveSettings& settings, const StopSignal& stop, bool endAtHangup);
+
 // Sends bytes paced at the line speed (each chunk written when its last byte
 // would have left a real UART), with the transmission's gap; returns when the
 // last byte is on the line. False when stopping.

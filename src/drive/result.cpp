@@ -53,6 +53,8 @@ const char* errorName(Error e) {
             return "port failure";
         case Error::portUnavailable:
             return "port unavailable";
+        case Error::connectionLost:
+            return "connection lost";
         case Error::channelUnavailable:
             return "channel unavailable";
         case Error::broadcastSent:
@@ -125,6 +127,8 @@ std::string Result::cause() const {
             return withDetail("the serial port failed", detail);
         case Error::portUnavailable:
             return detail.empty() ? "cannot open the serial port" : detail;
+        case Error::connectionLost:
+            return detail.empty() ? "the connection to the gateway was lost" : detail;
         case Error::channelUnavailable:
             return detail.empty() ? "the link is closed" : detail;
         case Error::broadcastSent:

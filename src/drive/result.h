@@ -18,6 +18,7 @@ enum class Error {
     mismatch,            // the answer does not echo the request
     portFailure,         // the port could not be written or configured
     portUnavailable,     // the port cannot be opened (detail: the OS reason)
+    connectionLost,      // the gateway's connection ended (detail: why); the next request connects again
     channelUnavailable,  // bad channel, channel closed under the request, read from station 0
     broadcastSent,       // a write to station 0: sent once, no answer expected
     outOfRange,          // a value outside the parameter's range; nothing sent

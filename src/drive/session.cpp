@@ -37,6 +37,8 @@ Error errorOf(modbus::Outcome outcome, bool write) {
             return Error::portFailure;
         case Outcome::portUnavailable:
             return Error::portUnavailable;
+        case Outcome::connectionLost:
+            return Error::connectionLost;
         case Outcome::channelUnavailable:
             return Error::channelUnavailable;
         case Outcome::broadcastSent:
@@ -69,6 +71,11 @@ Result DriveSession::connect(const LinkSettings& settings) {
         access_.closeLink(snapshot_.settings.channel);
         snapshot_.connected = false;
     }
+    // The channel's own timing is the link's normal one; every request of the
+    // session passes its timing explicitly as well, so nothing changes it
+    // later. Set before the open: a gateway's connect is bounded by it.
+    access_.setLinkTiming(settings.channel, settings.timing.responseTimeoutMs,
+                          settings.timing.retries);
     const std::uint8_t opened =
         settings.device.empty()
             ? access_.openLink(settings.channel, settings.baudRate, settings.dataBits,
@@ -94,10 +101,6 @@ Result DriveSession::connect(const LinkSettings& settings) {
         }
         return r;
     }
-    // The channel's own timing is the link's normal one; every request of the
-    // session passes its timing explicitly as well, so nothing changes it later.
-    access_.setLinkTiming(settings.channel, settings.timing.responseTimeoutMs,
-                          settings.timing.retries);
     timing_.store(packTiming(settings.timing), std::memory_order_release);
     access_.selectDrive(settings.channel, settings.station, settings.frameType, true);
 
@@ -177,7 +180,8 @@ Result DriveSession::finish(std::uint8_t accessCode, const modbus::RunReport& re
     if (report.outcome == modbus::Outcome::broadcastRead)
         r.detail = "a read from station 0 (all stations) has no answer";
     if (r.error == Error::channelUnavailable && !connected()) r.error = Error::notConnected;
-    if (r.error == Error::portFailure || r.error == Error::portUnavailable)
+    if (r.error == Error::portFailure || r.error == Error::portUnavailable ||
+        r.error == Error::connectionLost)
         r.detail = access_.linkError(snapshot().settings.channel);
     return r;
 }

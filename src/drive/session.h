@@ -51,7 +51,9 @@ inline constexpr RequestTiming kLinkTiming{200, 5};
 // What connect opens.
 struct LinkSettings {
     std::uint8_t channel = 0;  // 0 to 5 = COM1 to COM6 (the master's channel)
-    std::string device;        // empty: the channel's COM port
+    // Empty: the channel's COM port. Else a serial device, or a gateway
+    // "tcp://HOST:PORT" / "rtu+tcp://HOST:PORT" (modbus/network_port.h).
+    std::string device;
     std::uint32_t baudRate = 115200;
     std::uint8_t dataBits = 8;
     std::uint8_t stopBits = 0;  // Win32 DCB code: 0 = one stop bit

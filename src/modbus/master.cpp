@@ -20,6 +20,10 @@ constexpr std::uint64_t kBroadcastTurnaroundMicros = 100'000;
 // attempts.
 constexpr std::uint64_t kDeliveryMarginMicros = std::uint64_t{kRetryPauseMs} * 1000;
 
+// The silence that ends a response on a network link, which delivers a frame
+// whole once its length is known (modbus/network_link.h).
+constexpr std::uint32_t kNetworkGapMicros = 1000;
+
 // Characters of the answer a request expects (the longest that a late
 // answer to it can be, an exception response being shorter).
 std::size_t answerCharacters(const ModbusTransaction& tx, std::uint8_t frameType) {
@@ -108,8 +112,11 @@ std::uint8_t ModbusMaster::openSerialChannelAt(std::uint8_t channel, const std::
 std::uint8_t ModbusMaster::openLocked(std::uint8_t n, const std::string& devicePath,
                                       std::uint32_t baudRate, std::uint8_t dataBits,
                                       std::uint8_t stopBits, std::uint8_t parity) {
-    platform::SerialPort& port = ports_[n];
-    if (!port.open(devicePath)) return kPortUnavailable;
+    LinkPort& port = ports_[n];
+    const RequestTiming timing = channelTiming(n);
+    const std::uint32_t connectMs = std::max<std::uint32_t>(
+        kConnectTimeoutMinMs, std::uint32_t{timing.responseTimeoutMs} * (timing.retries + 1u));
+    if (!port.open(devicePath, connectMs)) return kPortUnavailable;
     // A baud rate of 0 would make the time-out formulas divide by zero; the
     // port would refuse it anyway.
     if (baudRate == 0 || !port.configure({baudRate, dataBits, stopBits, parity})) {
@@ -125,7 +132,10 @@ std::uint8_t ModbusMaster::openLocked(std::uint8_t n, const std::string& deviceP
     lines_[n] = LineState{};
     lines_[n].characterMicros = e * 1'000'000u / baudRate + 1;
     ModbusChannel& c = channels_[n];
-    c.interCharGapMicros.store(interCharacterGapMicros(baudRate, e), std::memory_order_relaxed);
+    // A network link hands over whole frames: no line timing to wait out.
+    c.interCharGapMicros.store(
+        port.isNetwork() ? kNetworkGapMicros : interCharacterGapMicros(baudRate, e),
+        std::memory_order_relaxed);
     c.channelNumber.store(n, std::memory_order_relaxed);
     c.mode.store(kModeSerial, std::memory_order_relaxed);
     return kSuccess;
@@ -403,6 +413,10 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
             line.quietSinceMicros = platform::monotonicMicros();
             line.guardMicros = std::max(line.guardMicros, guardMicros(n, lateBy));
         }
+        // A retry cannot pass a connection that has ended: the run fails here
+        // and the next one connects again (the guard above still applies).
+        if (ports_[n].connectionLost())
+            return settle(report, kPortFailure, Outcome::connectionLost);
         if (attempt >= timing.retries + 1u) return r;
         // The guard before the next send includes the pause.
         if (inStep) platform::sleepMs(kRetryPauseMs);
@@ -427,7 +441,7 @@ std::uint64_t ModbusMaster::guardMicros(std::uint8_t n, std::uint16_t lateByMs) 
 }
 
 void ModbusMaster::drain(std::uint8_t n, std::uint64_t since, std::uint64_t guard) {
-    platform::SerialPort& port = ports_[n];
+    LinkPort& port = ports_[n];
     std::array<std::uint8_t, 256> scratch{};
     std::uint64_t last = since;
     for (;;) {
@@ -448,8 +462,9 @@ void ModbusMaster::drain(std::uint8_t n, std::uint64_t since, std::uint64_t guar
 }
 
 std::uint8_t ModbusMaster::send(std::uint8_t n, std::uint16_t responseTimeoutMs) {
-    platform::SerialPort& port = ports_[n];
+    LinkPort& port = ports_[n];
     if (!port.isOpen()) return kChannelUnavailable;
+    if (port.connectionLost() && !port.reconnect()) return kPortFailure;
     LineState& line = lines_[n];
     if (const std::uint64_t now = platform::monotonicMicros(); now < line.notBeforeMicros)
         platform::sleepMicros(line.notBeforeMicros - now);
@@ -474,7 +489,7 @@ std::uint8_t ModbusMaster::send(std::uint8_t n, std::uint16_t responseTimeoutMs)
 
 std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeoutMs) {
     if (n >= kChannelCount) return kChannelUnavailable;
-    platform::SerialPort& port = ports_[n];
+    LinkPort& port = ports_[n];
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "modbus/channel.h"
+#include "modbus/link_port.h"
 #include "modbus/result.h"
 #include "platform/serial.h"
 
@@ -58,7 +59,11 @@ class ChannelLock {
     std::uint64_t nowServing_ = 0;
 };
 
-// The Modbus master: eight channels, each a serial port with its lock.
+// The least time a gateway is given to accept a connection.
+inline constexpr std::uint32_t kConnectTimeoutMinMs = 1000;
+
+// The Modbus master: eight channels, each a port (serial, or a gateway on the
+// network) with its lock.
 // Every operation returns a result code (modbus/result.h).
 //
 // Threads: any thread may run readItems and writeItems; runs on one channel
@@ -85,7 +90,13 @@ class ModbusMaster {
     std::uint8_t openSerialChannel(std::uint8_t channel, std::uint32_t baudRate,
                                    std::uint8_t dataBits, std::uint8_t stopBits,
                                    std::uint8_t parity);
-    // The same on an explicit device ("/dev/ttyUSB0", "/dev/pts/5", "\\.\COM12").
+    // The same on an explicit device ("/dev/ttyUSB0", "/dev/pts/5", "\\.\COM12"),
+    // or a gateway: "tcp://HOST:PORT" (Modbus TCP) or "rtu+tcp://HOST:PORT"
+    // (modbus/network_port.h). A gateway is connected within the channel's
+    // response time-out times its attempts (at least kConnectTimeoutMinMs);
+    // the line settings give only the guard's character time. A connection
+    // that ends fails the run in progress (Outcome::connectionLost) and is
+    // made anew by the next request.
     std::uint8_t openSerialChannelAt(std::uint8_t channel, const std::string& devicePath,
                                      std::uint32_t baudRate, std::uint8_t dataBits,
                                      std::uint8_t stopBits, std::uint8_t parity);
@@ -181,7 +192,7 @@ class ModbusMaster {
 
     std::array<ModbusChannel, kChannelCount> channels_;
     std::array<LineState, kChannelCount> lines_;
-    std::array<platform::SerialPort, kChannelCount> ports_;
+    std::array<LinkPort, kChannelCount> ports_;
     std::array<ChannelLock, kChannelCount> locks_;
     std::array<RequestCopy, kChannelCount> requestCopies_;
 };

@@ -15,7 +15,8 @@ inline constexpr std::uint8_t kAddressMismatch = 2;
 // frame type that is neither RTU nor ASCII when a request is framed.
 inline constexpr std::uint8_t kValueMismatch = 3;
 // The request could not be written to the port; the port refused its line
-// settings or time-outs; closing a channel that is not open.
+// settings or time-outs; closing a channel that is not open; a network
+// connection that ended.
 inline constexpr std::uint8_t kPortFailure = 4;
 // The serial port cannot be opened.
 inline constexpr std::uint8_t kPortUnavailable = 6;
@@ -47,6 +48,7 @@ enum class Outcome : std::uint8_t {
     channelUnavailable,  // channel closed, port not open, station out of range
     broadcastSent,       // a write to station 0: sent once, no answer expected
     broadcastRead,       // a read from station 0, refused: a broadcast has no answer
+    connectionLost,      // the network connection ended, or could not be made again
 };
 
 }  // namespace modbus

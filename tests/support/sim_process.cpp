@@ -124,6 +124,10 @@ SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds 
         }
         portPath_ = field(readyLine_, "pty");
         if (portPath_.empty()) portPath_ = field(readyLine_, "device");
+        if (portPath_.empty() && !field(readyLine_, "tcp").empty())
+            portPath_ = "tcp://" + field(readyLine_, "tcp");
+        if (portPath_.empty() && !field(readyLine_, "rtu-tcp").empty())
+            portPath_ = "rtu+tcp://" + field(readyLine_, "rtu-tcp");
         if (portPath_.empty())
             throw std::runtime_error("servo-sim fixture: no port in \"" + readyLine_ + "\"");
     } catch (const std::exception& e) {

@@ -29,7 +29,8 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // The path a master opens: the new pty (or the --device path).
+    // The path a master opens: the new pty (or the --device path), or with
+    // --tcp / --rtu-tcp the port "tcp://127.0.0.1:N" / "rtu+tcp://127.0.0.1:N".
     const std::string& ptyPath() const { return portPath_; }
     const std::string& readyLine() const { return readyLine_; }
     pid_t pid() const { return pid_; }

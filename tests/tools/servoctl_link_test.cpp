@@ -150,4 +150,24 @@ TEST_F(ServoctlLink, LostWriteAnswersAndBroadcasts) {
     EXPECT_EQ(sim.ok("log dump").substr(0, 2), "2 ");  // the two broadcasts
 }
 
+// The port option takes a gateway as well: servo-sim serving Modbus TCP, and
+// one that is not there.
+TEST(ServoctlGateway, ReadsRegistersOverModbusTcpAndNamesAnUnreachableGateway) {
+    testsupport::SimProcess sim({"--tcp", "0"});
+    sim.ok("set reg 30 777");
+    const std::string err = std::filesystem::temp_directory_path() /
+                            ("servoctl-gw-" + std::to_string(::getpid()) + ".err");
+    CommandResult r = testing_support::runCommand(
+        std::string(SERVOCTL_PATH) + " --port " + sim.ptyPath() + " read-regs 29 3", err);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, 4), "777\n");
+    const std::string port = sim.ptyPath();
+    sim.stop();
+    r = testing_support::runCommand(
+        std::string(SERVOCTL_PATH) + " --port " + port + " --timeout 80 read-regs 29 3", err);
+    std::filesystem::remove(err);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_NE(r.err.find("cannot connect to 127.0.0.1:"), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -56,6 +56,7 @@ int exitCode(const Result& r) {
             return kExitFraming;
         case Error::portFailure:
         case Error::portUnavailable:
+        case Error::connectionLost:
         case Error::channelUnavailable:
         case Error::notConnected:
             return kExitPort;

@@ -69,6 +69,8 @@ Failure describe(const modbus::RunReport& report, const modbus::ModbusChannel& c
             break;
         case Outcome::portFailure:
             return {kExitPort, "writing to the port failed"};
+        case Outcome::connectionLost:
+            return {kExitPort, "the connection to the gateway was lost"};
         case Outcome::channelUnavailable:
         case Outcome::portUnavailable:
             return {kExitPort, "channel unavailable"};
@@ -214,8 +216,10 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
             break;
         }
     }
-    const Failure failure =
+    Failure failure =
         result == modbus::kSuccess ? Failure{kExitOk, ""} : describe(report, master.channel(ch));
+    if (report.outcome == modbus::Outcome::connectionLost && !master.portError(ch).empty())
+        failure.message += ": " + master.portError(ch);
     const bool broadcast =
         result == modbus::kSuccess && report.outcome == modbus::Outcome::broadcastSent;
     master.closeChannel(ch);

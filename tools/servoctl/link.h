@@ -8,7 +8,7 @@
 namespace servoctl {
 
 struct LinkOptions {
-    std::string port;  // "COMn" (mapped like the program maps it) or a device path
+    std::string port;  // "COMn" (mapped like the program maps it), a device path or a gateway
     std::uint32_t baud = 115200;
     int station = 1;
     std::uint8_t parity = 0;  // Win32 DCB code: 0 none, 1 odd, 2 even

@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
     bool asJson = false;
     LinkOptions link;
     app.add_flag("--json", asJson, "Print JSON");
-    app.add_option("--port", link.port, "COMn (mapped like the program does) or a device path");
+    app.add_option("--port", link.port,
+                   "COMn (mapped like the program does), a device path, or a gateway "
+                   "tcp://HOST:PORT (Modbus TCP) or rtu+tcp://HOST:PORT");
     app.add_option("--baud", link.baud, "Line speed in bit/s")->capture_default_str();
     app.add_option("--station", link.station, "Modbus station number")->capture_default_str();
     std::string parity = "N";

@@ -67,7 +67,8 @@ const char* const kHelp =
     "wrongstation on|off | exception CODE|off | truncate N|off | garbage before|after N|off | "
     "gap MS [AT]|off | rejectwrite N [CODE]|off | faults off | set reg ADDR VALUE | get reg ADDR | "
     "set param INDEX VALUE | get param INDEX | get eeprom INDEX | set coil N 0|1 | get coil N | "
-    "set input N 0|1 | get input N | release reg ADDR|input N|all | log on|off|clear|dump | quit";
+    "set input N 0|1 | get input N | release reg ADDR|input N|all | log on|off|clear|dump|timing | "
+    "quit";
 
 }  // namespace
 
@@ -199,7 +200,7 @@ std::string Controller::execute(std::string_view line) {
         return "OK faults off";
     }
     if (cmd == "log") {
-        if (n != 2) return err("usage: log on|off|clear|dump");
+        if (n != 2) return err("usage: log on|off|clear|dump|timing");
         if (w[1] == "on") {
             log_.clear();
             log_.enable(true);
@@ -219,7 +220,15 @@ std::string Controller::execute(std::string_view line) {
             for (const auto& f : frames) out += " " + f;
             return out;
         }
-        return err("usage: log on|off|clear|dump");
+        if (w[1] == "timing") {
+            auto arrivals = log_.arrivals();
+            std::string out = "OK " + std::to_string(arrivals.size());
+            for (const auto& a : arrivals)
+                out +=
+                    " " + std::to_string(a.firstByteMicros) + ":" + std::to_string(a.silenceMicros);
+            return out;
+        }
+        return err("usage: log on|off|clear|dump|timing");
     }
     if (cmd == "set" || cmd == "get" || cmd == "release") {
         const std::string_view what = n >= 2 ? w[1] : std::string_view{};

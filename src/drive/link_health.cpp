@@ -1,6 +1,7 @@
 #include "drive/link_health.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 #include <vector>
@@ -77,6 +78,18 @@ const LinkHealthFigures& LinkHealth::update(std::uint64_t nowMicros) {
     figures_.transactionsPerSecond =
         static_cast<double>(recent_.size()) * 1e6 / static_cast<double>(span);
     return figures_;
+}
+
+std::u16string linkHealthSummary(const LinkHealthFigures& f, bool english) {
+    if (!f.any) return {};
+    const std::uint32_t errors = f.counts.attempts - f.counts.good;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.0f/s %.1f ms (p99 %.1f) %u ", f.transactionsPerSecond,
+                  f.roundTripMeanMs, f.roundTripP99Ms, static_cast<unsigned>(errors));
+    const std::string figures(buf);
+    std::u16string out(figures.begin(), figures.end());
+    out += english ? (errors == 1 ? u"error" : u"errors") : u"个错误";
+    return out;
 }
 
 std::optional<LatencyHint> usbLatencyHint(const std::string& devicePath,

@@ -15,6 +15,7 @@
 #include "modbus/master.h"
 #include "modbus/request.h"
 #include "platform/clock.h"
+#include "platform/text.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 
@@ -153,6 +154,9 @@ TEST(LinkHealthFigures, RateRoundTripsAndANewLinkStartingAfresh) {
     EXPECT_EQ(g.counts.attempts, 1u);
     EXPECT_FALSE(g.lastError);
     EXPECT_DOUBLE_EQ(g.roundTripMeanMs, 2.0);
+    EXPECT_EQ(platform::toUtf8(drive::linkHealthSummary(g, true)), "1/s 2.0 ms (p99 2.0) 0 errors");
+    EXPECT_EQ(platform::toUtf8(drive::linkHealthSummary(g, false)),
+              "1/s 2.0 ms (p99 2.0) 0 个错误");
     // A reset ignores the link that was current.
     health.reset();
     log.onTransaction(attempt(2, t + 3'300'000, 2'000, Outcome::ok, 2, 2));

@@ -63,11 +63,13 @@ std::string err(std::string_view why) {
 const char* const kHelp =
     "OK commands: ping | status | stats | station N | strict on|off | eeprom-ms N | "
     "turnaround-us N | pattern on|off | alarm [N] | noanswer on|off|PERCENT | delay MS|off | "
-    "late PERCENT MS|off | badcrc on|off | "
-    "wrongstation on|off | exception CODE|off | truncate N|off | garbage before|after N|off | "
+    "late PERCENT MS|off | badcrc on|off|PERCENT | "
+    "wrongstation on|off|PERCENT | exception CODE|off | truncate N|off | garbage before|after "
+    "N|off | "
     "gap MS [AT]|off | rejectwrite N [CODE]|off | faults off | set reg ADDR VALUE | get reg ADDR | "
     "set param INDEX VALUE | get param INDEX | get eeprom INDEX | set coil N 0|1 | get coil N | "
-    "set input N 0|1 | get input N | release reg ADDR|input N|all | log on|off|clear|dump | quit";
+    "set input N 0|1 | get input N | release reg ADDR|input N|all | log on|off|clear|dump|timing | "
+    "quit";
 
 }  // namespace
 
@@ -114,7 +116,9 @@ std::string Controller::execute(std::string_view line) {
                " ignored=" + std::to_string(stats_.ignored.load(relaxed)) +
                " dropped=" + std::to_string(stats_.dropped.load(relaxed)) +
                " answered=" + std::to_string(stats_.answered.load(relaxed)) +
-               " exceptions=" + std::to_string(stats_.exceptions.load(relaxed));
+               " exceptions=" + std::to_string(stats_.exceptions.load(relaxed)) +
+               " badcrc=" + std::to_string(faults_.badCrcSent.load(relaxed)) +
+               " wrongstation=" + std::to_string(faults_.wrongStationSent.load(relaxed));
     }
     if (cmd == "station") return setUnsigned(settings_.station, 1, 247, false);
     if (cmd == "strict") return setFlag(settings_.strict);
@@ -153,8 +157,20 @@ std::string Controller::execute(std::string_view line) {
         faults_.latePercent.store(static_cast<unsigned>(*percent), relaxed);
         return "OK late " + std::to_string(*percent) + "% " + std::to_string(*ms) + " ms";
     }
-    if (cmd == "badcrc") return setFlag(faults_.badCrc);
-    if (cmd == "wrongstation") return setFlag(faults_.wrongStation);
+    if (cmd == "badcrc" || cmd == "wrongstation") {
+        // on|off, or a percentage of the answers.
+        auto& flag = cmd == "badcrc" ? faults_.badCrc : faults_.wrongStation;
+        auto& rate = cmd == "badcrc" ? faults_.badCrcPercent : faults_.wrongStationPercent;
+        if (n == 2 && w[1] != "on" && w[1] != "off" && w[1] != "1" && w[1] != "0") {
+            auto v = numberIn(w[1], 0, 100);
+            if (!v) return err("usage: " + std::string(cmd) + " on|off|PERCENT");
+            flag.store(false, relaxed);
+            rate.store(static_cast<unsigned>(*v), relaxed);
+            return "OK " + std::string(cmd) + " " + std::to_string(*v) + "%";
+        }
+        rate.store(0, relaxed);
+        return setFlag(flag);
+    }
     if (cmd == "exception") return setUnsigned(faults_.exceptionCode, 1, 255, true);
     if (cmd == "truncate") return setUnsigned(faults_.truncateBytes, 1, 300, true);
     if (cmd == "garbage") {
@@ -199,7 +215,7 @@ std::string Controller::execute(std::string_view line) {
         return "OK faults off";
     }
     if (cmd == "log") {
-        if (n != 2) return err("usage: log on|off|clear|dump");
+        if (n != 2) return err("usage: log on|off|clear|dump|timing");
         if (w[1] == "on") {
             log_.clear();
             log_.enable(true);
@@ -219,7 +235,15 @@ std::string Controller::execute(std::string_view line) {
             for (const auto& f : frames) out += " " + f;
             return out;
         }
-        return err("usage: log on|off|clear|dump");
+        if (w[1] == "timing") {
+            auto arrivals = log_.arrivals();
+            std::string out = "OK " + std::to_string(arrivals.size());
+            for (const auto& a : arrivals)
+                out +=
+                    " " + std::to_string(a.firstByteMicros) + ":" + std::to_string(a.silenceMicros);
+            return out;
+        }
+        return err("usage: log on|off|clear|dump|timing");
     }
     if (cmd == "set" || cmd == "get" || cmd == "release") {
         const std::string_view what = n >= 2 ? w[1] : std::string_view{};

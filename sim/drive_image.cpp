@@ -133,7 +133,8 @@ std::uint32_t DriveImage::sampleQuantity(SlotKind kind, std::uint32_t index) {
                 if (coils_[i]) raw |= 1u << i;
             break;
         default:
-            return clampRaw(model_.value(quantity) * entry.scale, entry.type, wrapsAround(quantity));
+            return clampRaw(model_.value(quantity) * entry.scale, entry.type,
+                            wrapsAround(quantity));
     }
     return isWide(entry.type) ? raw : (raw & 0xFFFFu);
 }

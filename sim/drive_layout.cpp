@@ -73,7 +73,8 @@ DriveLayout layoutFromLanguage(const data::LanguageData& language) {
         entry.name = utf8(s.name);
         entry.address = s.address;
         entry.type = fromTypeCode(s.typeCode);
-        entry.scale = s.hasDivisor != 0 && s.divisor != 0.0f ? s.divisor : scaleFromName(entry.name);
+        entry.scale =
+            s.hasDivisor != 0 && s.divisor != 0.0f ? s.divisor : scaleFromName(entry.name);
         layout.status.push_back(std::move(entry));
     }
     for (const auto& q : language.scopeQuantities()) {

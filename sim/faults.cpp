@@ -13,6 +13,8 @@ void FaultSettings::clear() {
     lateMs.store(0, std::memory_order_relaxed);
     badCrc.store(false, std::memory_order_relaxed);
     wrongStation.store(false, std::memory_order_relaxed);
+    badCrcPercent.store(0, std::memory_order_relaxed);
+    wrongStationPercent.store(0, std::memory_order_relaxed);
     exceptionCode.store(0, std::memory_order_relaxed);
     truncateBytes.store(0, std::memory_order_relaxed);
     garbageBefore.store(0, std::memory_order_relaxed);
@@ -56,15 +58,26 @@ std::vector<std::uint8_t> asciiFromRtu(const std::vector<std::uint8_t>& frame) {
 Transmission shapeResponse(std::vector<std::uint8_t> frame, const FaultSettings& faults,
                            std::mt19937& random, bool ascii) {
     constexpr auto relaxed = std::memory_order_relaxed;
-    if (frame.size() >= 4 && (faults.wrongStation.load(relaxed) || faults.badCrc.load(relaxed))) {
-        if (faults.wrongStation.load(relaxed)) {
+    // Drawn only while a rate is set, so that a seed replays the same run.
+    auto drawn = [&](const std::atomic<unsigned>& percent) {
+        const unsigned p = percent.load(relaxed);
+        return p != 0 && std::uniform_int_distribution<unsigned>(0, 99)(random) < p;
+    };
+    const bool otherStation =
+        faults.wrongStation.load(relaxed) || drawn(faults.wrongStationPercent);
+    const bool corrupt = faults.badCrc.load(relaxed) || drawn(faults.badCrcPercent);
+    if (frame.size() >= 4 && (otherStation || corrupt)) {
+        if (corrupt) faults.badCrcSent.fetch_add(1, relaxed);
+        // Counted as another station's only when it is a valid frame.
+        if (otherStation && !corrupt) faults.wrongStationSent.fetch_add(1, relaxed);
+        if (otherStation) {
             // Another station's answer: a valid frame, just not ours.
             frame[0] = static_cast<std::uint8_t>(frame[0] == 247 ? 1 : frame[0] + 1);
             std::uint16_t crc = modbus::modbusCrc16(frame.data(), frame.size() - 2);
             frame[frame.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
             frame[frame.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
         }
-        if (faults.badCrc.load(relaxed)) frame[frame.size() - 1] ^= 0x5A;
+        if (corrupt) frame[frame.size() - 1] ^= 0x5A;
     }
     if (ascii) frame = asciiFromRtu(frame);
     const std::size_t cut = std::min<std::size_t>(faults.truncateBytes.load(relaxed), frame.size());

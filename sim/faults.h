@@ -29,7 +29,15 @@ struct FaultSettings {
     std::atomic<unsigned> latePercent{0};
     std::atomic<unsigned> lateMs{0};
     std::atomic<bool> badCrc{false};
-    std::atomic<bool> wrongStation{false};   // answer with another station number
+    std::atomic<bool> wrongStation{false};  // answer with another station number
+    // The same for this percentage of the answers, drawn with the seeded
+    // generator, so that a seed replays the same faults.
+    std::atomic<unsigned> badCrcPercent{0};
+    std::atomic<unsigned> wrongStationPercent{0};
+    // Answers sent with a corrupted CRC, and valid answers sent from another
+    // station, since start: what a master's counts must match.
+    mutable std::atomic<std::uint64_t> badCrcSent{0};
+    mutable std::atomic<std::uint64_t> wrongStationSent{0};
     std::atomic<unsigned> exceptionCode{0};  // answer every request with it (not executed)
     std::atomic<unsigned> truncateBytes{0};  // bytes cut off the end of a response
     std::atomic<unsigned> garbageBefore{0};  // random bytes sent right before a response

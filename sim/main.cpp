@@ -50,6 +50,7 @@ constexpr const char* kUsage = R"(usage: servo-sim [options]
   --pattern              function 3 reads every register as its own address
  faults at start (all switchable at run time, see README.md):
   --noanswer PERCENT  --delay MS  --late PERCENT  --late-ms MS  --bad-crc  --wrong-station  --exception CODE
+  --bad-crc-rate PERCENT  --wrong-station-rate PERCENT
   --truncate N  --garbage-before N  --garbage-after N  --gap MS  --gap-at N
   --reject-write N  --reject-code CODE
 On start-up it prints one line "READY pty=PATH [link=PATH] station=N baud=B" (or
@@ -131,6 +132,11 @@ Options parseOptions(int argc, char** argv, sim::FaultSettings& faults) {
          {0, UINT32_MAX, [&](std::int64_t v) { o.seed = static_cast<std::uint32_t>(v); }}},
         {"--noanswer",
          {0, 100, [&](std::int64_t v) { u(faults.noAnswerPercent)(static_cast<unsigned>(v)); }}},
+        {"--bad-crc-rate",
+         {0, 100, [&](std::int64_t v) { u(faults.badCrcPercent)(static_cast<unsigned>(v)); }}},
+        {"--wrong-station-rate",
+         {0, 100,
+          [&](std::int64_t v) { u(faults.wrongStationPercent)(static_cast<unsigned>(v)); }}},
         {"--delay",
          {0, 600'000, [&](std::int64_t v) { u(faults.delayMs)(static_cast<unsigned>(v)); }}},
         {"--late",

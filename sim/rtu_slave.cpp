@@ -75,9 +75,10 @@ bool RtuSlave::rejectsWrite(std::span<const std::uint8_t> frame) {
     return false;
 }
 
-std::optional<std::vector<std::uint8_t>> RtuSlave::handle(std::span<const std::uint8_t> frame) {
+std::optional<std::vector<std::uint8_t>> RtuSlave::handle(std::span<const std::uint8_t> frame,
+                                                          FrameArrival arrival) {
     stats_.frames.fetch_add(1, relaxed);
-    log_.record(frame);
+    log_.record(frame, arrival);
     // Station, function code and CRC at least.
     if (frame.size() < 4 || !crcValid(frame)) {
         stats_.ignored.fetch_add(1, relaxed);

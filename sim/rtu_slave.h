@@ -28,7 +28,9 @@ class RtuSlave {
     // has a bad CRC, is for another station or is a broadcast (station 0,
     // executed when it is a write) gets no answer, nor does a request dropped
     // by the no-answer fault (not executed either).
-    std::optional<std::vector<std::uint8_t>> handle(std::span<const std::uint8_t> frame);
+    // arrival goes to the request log with the frame.
+    std::optional<std::vector<std::uint8_t>> handle(std::span<const std::uint8_t> frame,
+                                                    FrameArrival arrival = {});
 
     std::mt19937& random() { return random_; }
 

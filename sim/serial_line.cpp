@@ -169,7 +169,7 @@ LineTiming::LineTiming(unsigned baud)
       frameSilence(baud > 19200 ? std::chrono::nanoseconds(1'750'000) : byteTime * 35 / 10) {}
 
 bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace,
-              const StopSignal& stop) {
+              const StopSignal& stop, Clock::time_point* lastWrite) {
     const std::size_t n = t.bytes.size();
     if (n == 0) return true;
     // Half a millisecond of bytes per write: few wake-ups, and the spacing of
@@ -188,6 +188,7 @@ bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace
         if (pace || (gapped && i == t.gapAt)) {
             if (!stop.sleepUntil(due)) return false;
         }
+        if (lastWrite != nullptr && j == n) *lastWrite = Clock::now();
         if (!writeAll(fd, t.bytes.data() + i, j - i, stop)) return false;
         i = j;
     }
@@ -195,6 +196,10 @@ bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace
 }
 
 namespace {
+
+std::int64_t micros(Clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+}
 
 int hexValue(std::uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -243,6 +248,10 @@ void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const Faul
     // ASCII characters read past the end of a frame, taken before the line.
     std::vector<std::uint8_t> carry;
     Clock::time_point lineFreeAt{};  // when the last byte received has fully arrived
+    // The last byte on the line in either direction, for the silence before
+    // a frame; none before the first.
+    std::optional<Clock::time_point> lastOnLine;
+    FrameArrival arrival;
     std::uint8_t buffer[512];
     // ':' starts an ASCII frame (dropping an unfinished one); LF after CR ends
     // it; anything outside a frame is noise.
@@ -260,7 +269,8 @@ void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const Faul
             auto left = lineFreeAt + timing.frameSilence - Clock::now();
             if (options.ascii && asciiComplete) left = std::chrono::nanoseconds::zero();
             if (left <= std::chrono::nanoseconds::zero() && (!options.ascii || asciiComplete)) {
-                auto response = slave.handle(options.ascii ? rtuFromAscii(frame) : frame);
+                auto response = slave.handle(options.ascii ? rtuFromAscii(frame) : frame, arrival);
+                lastOnLine = lineFreeAt;
                 frame.clear();
                 asciiComplete = false;
                 if (!response) continue;
@@ -269,7 +279,9 @@ void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const Faul
                 auto turnaround = std::chrono::microseconds(
                     settings.turnaroundUs.load(std::memory_order_relaxed));
                 if (!stop.sleepFor(turnaround + t.delay)) break;
-                if (!transmit(fd, t, timing, options.pace, stop)) break;
+                Clock::time_point sent{};
+                if (!transmit(fd, t, timing, options.pace, stop, &sent)) break;
+                lastOnLine = sent;
                 continue;
             }
             if (!options.ascii) {
@@ -299,6 +311,10 @@ void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const Faul
                 if (options.ascii) {
                     carry.insert(carry.end(), buffer, buffer + got);
                     continue;
+                }
+                if (frame.empty()) {
+                    arrival.firstByteMicros = micros(now.time_since_epoch());
+                    arrival.silenceMicros = lastOnLine ? micros(now - *lastOnLine) : -1;
                 }
                 for (ssize_t k = 0; k < got; ++k) {
                     // Bytes written in one burst by the master would have taken

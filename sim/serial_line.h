@@ -69,8 +69,10 @@ void serveStream(int fd, const LineOptions& options, RtuSlave& slave, const Faul
 
 // Sends bytes paced at the line speed (each chunk written when its last byte
 // would have left a real UART), with the transmission's gap; returns when the
-// last byte is on the line. False when stopping.
+// last byte is on the line. False when stopping. lastWrite (if given) gets the
+// time just before the last chunk was written: the receiver cannot have seen
+// the last byte earlier, however late this thread runs afterwards.
 bool transmit(int fd, const Transmission& t, const LineTiming& timing, bool pace,
-              const StopSignal& stop);
+              const StopSignal& stop, std::chrono::steady_clock::time_point* lastWrite = nullptr);
 
 }  // namespace sim

@@ -31,6 +31,7 @@
 #include "data/model_sets.h"
 #include "drive/jobs.h"
 #include "drive/session.h"
+#include "modbus/transaction_log.h"
 #include "ui/geometry.h"
 
 namespace app {
@@ -70,6 +71,10 @@ struct AppContext {
     // operation that has ended ("P00.07 = 40 written"). Set by the main
     // window; empty without one (page tests may set their own).
     std::function<void(std::u16string)> showNote{};
+    // Every attempt of the master, for the link's health and the bus
+    // monitor; read by the user interface thread without ever making the link
+    // wait. nullptr when nobody records (page tests).
+    const modbus::TransactionLog* transactions = nullptr;
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

@@ -5,6 +5,7 @@
 
 #include "app/dialogs.h"
 #include "app/poll_loop.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
@@ -47,6 +48,8 @@ bool MainWindow::onInitDialog() {
     // The thread starts once the pages exist, so that everything it may reach
     // through them is in place before it runs.
     startPollThread();
+    if (context_.transactions != nullptr)
+        linkHealth_ = std::make_unique<drive::LinkHealth>(*context_.transactions);
     setTimer(kRefreshTimer, kRefreshPeriodMs);
     initialised_ = true;
     return true;
@@ -173,6 +176,12 @@ void MainWindow::onTabClick(int id, int /*index*/) {
 
 void MainWindow::onTimer(int /*id*/) {
     if (MainPage* p = page(visiblePage())) p->refreshPage();
+    if (linkHealth_) linkHealth_->update(platform::monotonicMicros());
+}
+
+std::u16string MainWindow::linkHealthReadout() const {
+    return linkHealth_ ? drive::linkHealthSummary(linkHealth_->figures(), context_.englishTexts)
+                       : std::u16string();
 }
 
 void MainWindow::onSize(ui::SizeState state, int /*width*/, int /*height*/) {

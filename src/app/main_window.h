@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/app_context.h"
 #include "app/main_page.h"
 #include "app/page_tabs.h"
+#include "drive/link_health.h"
 #include "ui/dialog.h"
 
 namespace app {
@@ -72,6 +74,10 @@ class MainWindow : public ui::Dialog {
     // Any thread: setStatusText on the user interface thread later (dropped
     // when the window has gone by then).
     void postStatusText(std::u16string text);
+    // User interface thread: the link's health in a few words for the status
+    // line ("148/s 6.9 ms (p99 7.4) 0 errors"), as of the last refresh;
+    // empty before the link's first attempt or without a transaction log.
+    std::u16string linkHealthReadout() const;
     // Poll thread: polls the page of the tab at `index`; nothing when there is
     // no such page.
     std::optional<std::uint8_t> pollPage(int index);
@@ -118,6 +124,8 @@ class MainWindow : public ui::Dialog {
     bool pollEnded_ = true;
     bool initialised_ = false;
     ThreadLauncher launcher_;
+    // From the context's transaction log, refreshed with the page.
+    std::unique_ptr<drive::LinkHealth> linkHealth_;
     std::thread pollThread_;
 };
 

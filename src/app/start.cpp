@@ -138,7 +138,11 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
         return 1;
     }
 
+    // Declared before the master, which reports every attempt to it until
+    // the master goes.
+    modbus::TransactionLog transactions;
     modbus::ModbusMaster master;
+    master.setObserver(&transactions);
     modbus::DriveAccess drive(master);
     drive.initModbus();
     drive::DriveSession session(drive);
@@ -188,6 +192,7 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     drive::JobRunner jobs([](std::function<void()> task) { ui::post(std::move(task)); });
     AppContext context{session, jobs, language, models, modelTableLoaded, settingsWord};
     context.englishTexts = words.english;
+    context.transactions = &transactions;
     {
         MainWindow window(context, pages, options.launchThread);
         window.runModal();

@@ -52,4 +52,10 @@ std::uint32_t interCharacterGapMicros(std::uint32_t baudRate, std::uint32_t char
     return 1800;
 }
 
+std::uint32_t frameSilenceMicros(std::uint32_t baudRate, std::uint32_t characterBits) {
+    if (baudRate > 19200) return 1750;
+    const std::uint64_t bits = std::uint64_t{characterBits} * 3'500'000u;
+    return static_cast<std::uint32_t>((bits + baudRate - 1) / baudRate);
+}
+
 }  // namespace modbus

@@ -84,4 +84,10 @@ platform::SerialTimeouts serialTimeouts(std::uint32_t baudRate, std::uint32_t ch
 // characters up to 19200 bit/s and 1800 above. baudRate must not be 0.
 std::uint32_t interCharacterGapMicros(std::uint32_t baudRate, std::uint32_t characterLength);
 
+// Microseconds of silence that separate RTU frames on the line: three and a
+// half characters, rounded up, and 1750 above 19200 bit/s. characterBits is
+// every bit of a character on the wire, its first stop bit included (which
+// characterLength does not count): 10 for 8N1. baudRate must not be 0.
+std::uint32_t frameSilenceMicros(std::uint32_t baudRate, std::uint32_t characterBits);
+
 }  // namespace modbus

@@ -86,6 +86,12 @@ std::size_t rtuFrameLength(const std::uint8_t* bytes, std::size_t count) {
     }
 }
 
+bool isWholeRtuFrame(const std::uint8_t* bytes, std::size_t count) {
+    if (count < 4 || count != rtuFrameLength(bytes, count)) return false;
+    return modbusCrc16(bytes, count - 2) ==
+           static_cast<std::uint16_t>(bytes[count - 2] | (bytes[count - 1] << 8));
+}
+
 std::uint8_t modbusLrc(const std::uint8_t* bytes, std::size_t count) {
     unsigned sum = 0;
     for (std::size_t i = 0; i < count; ++i) sum += bytes[i];

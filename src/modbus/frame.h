@@ -15,6 +15,10 @@ std::uint8_t modbusLrc(const std::uint8_t* bytes, std::size_t count);
 // (exception: 5; reads: 5 + byte count; writes: 8); 0 when they do not tell.
 std::size_t rtuFrameLength(const std::uint8_t* bytes, std::size_t count);
 
+// True when the bytes are exactly one RTU response frame as its header gives
+// its length, with a good CRC.
+bool isWholeRtuFrame(const std::uint8_t* bytes, std::size_t count);
+
 // One byte as two upper-case hexadecimal characters, high nibble first.
 std::array<std::uint8_t, 2> hexEncodeByte(std::uint8_t value);
 

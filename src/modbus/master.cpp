@@ -131,6 +131,8 @@ std::uint8_t ModbusMaster::openLocked(std::uint8_t n, const std::string& deviceP
     port.purge();
     lines_[n] = LineState{};
     lines_[n].characterMicros = e * 1'000'000u / baudRate + 1;
+    lines_[n].frameSilenceMicros = frameSilenceMicros(baudRate, e + 1);
+    lines_[n].link = opens_.fetch_add(1, std::memory_order_relaxed) + 1;
     ModbusChannel& c = channels_[n];
     // A network link hands over whole frames: no line timing to wait out.
     c.interCharGapMicros.store(
@@ -360,9 +362,22 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
     const std::uint8_t sentValue[2] = {tx.frame[4], tx.frame[5]};
+    // What a write carries, for the observer, taken before framing: the
+    // value of a single write, the data after the byte count of a multiple.
+    const bool multiple =
+        tx.functionCode == kWriteMultipleCoils || tx.functionCode == kWriteMultipleRegisters;
+    const std::uint8_t* writeData = multiple ? tx.frame.data() + 7 : sentValue;
+    const std::size_t writeBytes = !isWrite ? 0
+                                   : multiple
+                                       ? std::min<std::size_t>(tx.frame[6], kFrameAreaSize - 7)
+                                       : 2;
+    std::array<std::uint8_t, kRecordDataBytes> written{};
+    std::copy_n(writeData, std::min(writeBytes, written.size()), written.begin());
     c.frameType = frameType;
     report.attempts = 0;
     report.exceptionCode = 0;
+    lines_[n].sentMicros = 0;
+    lines_[n].answerEndMicros = 0;
     if (const std::uint8_t r = appendChecksum(c); r != kSuccess)
         return settle(report, r,
                       r == kChannelUnavailable ? Outcome::channelUnavailable : Outcome::mismatch);
@@ -370,12 +385,18 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
         // A broadcast: every station executes it and none answers.
         report.attempts = 1;
         const std::uint8_t r = send(n, timing.responseTimeoutMs);
-        if (r != kSuccess) return settle(report, r, classify(r, tx, report.exceptionCode));
+        if (r != kSuccess) {
+            settle(report, r, classify(r, tx, report.exceptionCode));
+            notify(n, report, written.data(), writeBytes);
+            return r;
+        }
         // write() may return before the frame has left the port.
         lines_[n].notBeforeMicros = platform::monotonicMicros() +
                                     std::uint64_t{tx.frameLength} * lines_[n].characterMicros +
                                     kBroadcastTurnaroundMicros;
-        return settle(report, kSuccess, Outcome::broadcastSent);
+        settle(report, kSuccess, Outcome::broadcastSent);
+        notify(n, report, written.data(), writeBytes);
+        return kSuccess;
     }
     RequestCopy& copy = requestCopies_[n];
     std::copy_n(tx.frame.begin(), tx.frameLength, copy.bytes.begin());
@@ -389,6 +410,12 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
                         : validateReadResponse(tx, readDestination);
         report.result = r;
         report.outcome = classify(r, tx, report.exceptionCode, unframed);
+        if (isWrite)
+            notify(n, report, written.data(), writeBytes);
+        else if (r == kSuccess)
+            notify(n, report, tx.frame.data() + 3, tx.responseByteCount);
+        else
+            notify(n, report, nullptr, 0);
         if (r == kSuccess) return r;
         // An exception response that passed every check is this request's
         // answer: the line is in step. After anything else the drive may still
@@ -425,6 +452,66 @@ std::uint8_t ModbusMaster::runRequest(std::uint8_t n, std::uint8_t frameType,
     }
 }
 
+void ModbusMaster::notify(std::uint8_t n, const RunReport& report, const std::uint8_t* data,
+                          std::size_t dataBytes) {
+    LineState& line = lines_[n];
+    TransactionCounts& counts = line.counts;
+    ++counts.attempts;
+    if (report.attempts > 1) ++counts.retries;
+    switch (report.outcome) {
+        case Outcome::ok:
+        case Outcome::broadcastSent:
+            ++counts.good;
+            break;
+        case Outcome::noAnswer:
+            ++counts.timeouts;
+            break;
+        case Outcome::badChecksum:
+            ++counts.badChecksums;
+            break;
+        case Outcome::exception:
+            ++counts.exceptions;
+            break;
+        case Outcome::wrongStation:
+            ++counts.wrongStations;
+            break;
+        default:
+            ++counts.otherErrors;
+            break;
+    }
+    TransactionObserver* observer = observer_.load(std::memory_order_acquire);
+    if (observer == nullptr) return;
+    const ModbusTransaction& tx = channels_[n].transaction;
+    TransactionRecord r;
+    const std::uint64_t now = platform::monotonicMicros();
+    r.timeMicros = line.sentMicros != 0 ? line.sentMicros : now;
+    const std::uint64_t end = line.answerEndMicros > r.timeMicros ? line.answerEndMicros : now;
+    r.roundTripMicros =
+        line.sentMicros == 0 || report.outcome == Outcome::broadcastSent
+            ? 0
+            : static_cast<std::uint32_t>(std::min<std::uint64_t>(end - r.timeMicros, UINT32_MAX));
+    r.link = line.link;
+    r.address = tx.startAddress;
+    r.quantity = tx.quantity;
+    r.channel = n;
+    r.station = tx.stationByte;
+    r.functionCode = tx.functionCode;
+    r.outcome = report.outcome;
+    r.exceptionCode = report.exceptionCode;
+    r.attempt = report.attempts;
+    r.dataBytes = static_cast<std::uint8_t>(std::min<std::size_t>(dataBytes, 255));
+    if (data != nullptr) std::copy_n(data, r.keptBytes(), r.data.begin());
+    r.counts = counts;
+    observer->onTransaction(r);
+}
+
+void ModbusMaster::setObserver(TransactionObserver* observer) {
+    for (auto& lock : locks_) {
+        std::lock_guard guard(lock);
+        observer_.store(observer, std::memory_order_release);
+    }
+}
+
 // The guard: after a failed attempt, an answer to it may begin up to its
 // response time-out late and then takes its frame time to arrive. A drive
 // that was busy answers its queue in order, so once the line has been silent
@@ -451,6 +538,7 @@ void ModbusMaster::drain(std::uint8_t n, std::uint64_t since, std::uint64_t guar
             if (got > 0) {
                 lines_[n].discardedBytes += got;
                 last = platform::monotonicMicros();
+                lines_[n].lastByteMicros = last;
                 continue;
             }
         }
@@ -482,8 +570,27 @@ std::uint8_t ModbusMaster::send(std::uint8_t n, std::uint16_t responseTimeoutMs)
         line.resync = false;
         line.guardMicros = 0;
     }
+    // Every RTU frame on the line follows 3.5 characters of silence, the
+    // receivers' only way to tell where a frame starts. The good path has
+    // watched it already at the end of the last answer.
+    if (channels_[n].frameType == kFrameRtu) {
+        const std::uint64_t quietAt = line.lastByteMicros + line.frameSilenceMicros;
+        if (const std::uint64_t now = platform::monotonicMicros(); now < quietAt) {
+            platform::sleepMicros(quietAt - now);
+            // Bytes in the wait are the same failure as bytes before it.
+            if (port.bytesWaiting() > 0) {
+                drain(n, platform::monotonicMicros(), guardMicros(n, responseTimeoutMs));
+                const std::uint64_t again = line.lastByteMicros + line.frameSilenceMicros;
+                if (const std::uint64_t t = platform::monotonicMicros(); t < again)
+                    platform::sleepMicros(again - t);
+            }
+        }
+    }
     const ModbusTransaction& tx = channels_[n].transaction;
     if (!port.write(tx.frame.data(), tx.frameLength)) return kPortFailure;
+    line.sentMicros = platform::monotonicMicros();
+    // write() may return before the frame has left the port.
+    line.lastByteMicros = line.sentMicros + std::uint64_t{tx.frameLength} * line.characterMicros;
     return kSuccess;
 }
 
@@ -493,13 +600,22 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeou
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
 
+    lines_[n].sentMicros = 0;
+    lines_[n].answerEndMicros = 0;
     if (const std::uint8_t r = send(n, responseTimeoutMs); r != kSuccess) return r;
 
     tx.frame.fill(0);
     tx.frameLength = 0;
+    LineState& line = lines_[n];
     const bool ascii = c.frameType == kFrameAscii;
     const std::uint64_t timeoutMicros = std::uint64_t{responseTimeoutMs} * 1000;
     std::uint64_t start = platform::monotonicMicros();
+    // An RTU answer whose length its header gives, complete with a good CRC,
+    // needs only the frame silence after it, not the longer inter-character
+    // gap of an answer of unknown length. That silence is still watched here,
+    // before the answer is taken: a byte in it means the answer was longer
+    // than it said, and the receive goes on to fail as any longer frame does.
+    bool complete = false;
     for (;;) {
         const std::size_t waiting = port.bytesWaiting();
         if (waiting > 0) {
@@ -511,7 +627,10 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeou
             if (got > 0) {
                 tx.frameLength = static_cast<std::uint16_t>(tx.frameLength + got);
                 start = platform::monotonicMicros();
+                line.lastByteMicros = start;
+                line.answerEndMicros = start;
                 if (ascii && endsWithCrLf(tx)) break;
+                complete = !ascii && isWholeRtuFrame(tx.frame.data(), tx.frameLength);
                 continue;
             }
         }
@@ -521,8 +640,9 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeou
             limit = timeoutMicros;
             if (elapsed > limit) return kNoResponse;
         } else {
-            limit = c.interCharGapMicros.load(std::memory_order_relaxed);
-            if (elapsed > limit) break;
+            limit = complete ? line.frameSilenceMicros
+                             : c.interCharGapMicros.load(std::memory_order_relaxed);
+            if (elapsed >= limit) break;
         }
         port.waitReadable(limit - elapsed + 1);
     }

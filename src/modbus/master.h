@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -8,6 +9,7 @@
 #include "modbus/channel.h"
 #include "modbus/link_port.h"
 #include "modbus/result.h"
+#include "modbus/transaction_log.h"
 #include "platform/serial.h"
 
 namespace modbus {
@@ -140,6 +142,11 @@ class ModbusMaster {
     // read while a run may be in progress.
     const ModbusChannel& channel(std::uint8_t n) const { return channels_[n % kChannelCount]; }
 
+    // Every attempt from now on is reported to observer (nullptr: none).
+    // Takes each channel's lock in turn, so that once it returns no run still
+    // reports to the observer it replaced.
+    void setObserver(TransactionObserver* observer);
+
     // Bytes dropped by the guard since the channel was opened (answers that
     // came too late or unasked, noise); for diagnostics and tests.
     std::uint64_t discardedBytes(std::uint8_t channel);
@@ -170,6 +177,10 @@ class ModbusMaster {
     // Writes the framed request once the line is known to carry no answer to
     // an earlier one; the channel lock is held.
     std::uint8_t send(std::uint8_t channel, std::uint16_t responseTimeoutMs);
+    // Reports the attempt that just ended to the observer, if any; the
+    // channel lock is held. data: what the attempt carried or received.
+    void notify(std::uint8_t channel, const RunReport& report, const std::uint8_t* data,
+                std::size_t dataBytes);
     // Reads and drops bytes until the line has been silent for guardMicros
     // since `since` or the last byte after it.
     void drain(std::uint8_t channel, std::uint64_t since, std::uint64_t guardMicros);
@@ -179,6 +190,15 @@ class ModbusMaster {
     // Line state of a channel beside its record; belongs to the lock holder.
     struct LineState {
         std::uint32_t characterMicros = 0;  // one character on the wire
+        // The silence that separates RTU frames: 3.5 characters, 1750 us
+        // above 19200 bit/s.
+        std::uint32_t frameSilenceMicros = 0;
+        // When the last byte on the line was seen (received, or our request
+        // written); RTU requests keep frameSilenceMicros of silence after it.
+        std::uint64_t lastByteMicros = 0;
+        // The current attempt: its request written, its answer's last byte.
+        std::uint64_t sentMicros = 0;
+        std::uint64_t answerEndMicros = 0;
         // No request goes out before this time (monotonicMicros).
         std::uint64_t notBeforeMicros = 0;
         // Set by a failed attempt: an answer may still be on its way, so the
@@ -188,6 +208,8 @@ class ModbusMaster {
         std::uint64_t quietSinceMicros = 0;
         std::uint64_t guardMicros = 0;
         std::uint64_t discardedBytes = 0;
+        std::uint32_t link = 0;  // the open this state belongs to
+        TransactionCounts counts;
     };
 
     std::array<ModbusChannel, kChannelCount> channels_;
@@ -195,6 +217,8 @@ class ModbusMaster {
     std::array<LinkPort, kChannelCount> ports_;
     std::array<ChannelLock, kChannelCount> locks_;
     std::array<RequestCopy, kChannelCount> requestCopies_;
+    std::atomic<TransactionObserver*> observer_{nullptr};
+    std::atomic<std::uint32_t> opens_{0};
 };
 
 }  // namespace modbus

@@ -4,6 +4,8 @@
 
 #include "app/page_tabs.h"
 #include "app_fixture.h"
+#include "modbus/transaction_log.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -73,6 +75,28 @@ TEST(MainWindow, TheSelectedTabIsShownRefreshedAndPolled) {
         shell.backend.advance(100);
         EXPECT_EQ(parameters.refreshes, 1);
         EXPECT_EQ(w.tabs().current(), 1);
+    });
+}
+
+TEST(MainWindow, LinkHealthReadoutFollowsTheTransactionLog) {
+    Shell shell;
+    modbus::TransactionLog log;
+    shell.context.transactions = &log;
+    shell.run([&](MainWindow& w) {
+        EXPECT_EQ(w.linkHealthReadout(), u"");
+        modbus::TransactionRecord r;
+        r.link = 1;
+        r.timeMicros = platform::monotonicMicros();
+        r.roundTripMicros = 7'000;
+        r.outcome = modbus::Outcome::noAnswer;
+        r.counts.attempts = 1;
+        log.onTransaction(r);
+        // Taken in with the page refresh, not before.
+        EXPECT_EQ(w.linkHealthReadout(), u"");
+        shell.backend.advance(100);
+        const std::u16string readout = w.linkHealthReadout();
+        EXPECT_NE(readout.find(u"1 error"), std::u16string::npos);
+        EXPECT_EQ(readout.rfind(u"1/s", 0), 0u);
     });
 }
 

@@ -207,4 +207,41 @@ TEST(LineTiming, InterCharacterGap) {
     EXPECT_EQ(modbus::interCharacterGapMicros(230400, 9), 1800u);
 }
 
+TEST(LineTiming, FrameSilenceIsThreeAndAHalfWholeCharacters) {
+    // 8N1 is 10 bits on the wire: 3.5 x 10 / 19200 s = 1822.9 us, rounded up
+    // so that the silence is never short.
+    EXPECT_EQ(modbus::frameSilenceMicros(19200, 10), 1823u);
+    EXPECT_EQ(modbus::frameSilenceMicros(9600, 11), 4011u);  // 8E1
+    EXPECT_EQ(modbus::frameSilenceMicros(4800, 10), 7292u);
+    // Fixed above 19200 bit/s.
+    EXPECT_EQ(modbus::frameSilenceMicros(19201, 10), 1750u);
+    EXPECT_EQ(modbus::frameSilenceMicros(115200, 11), 1750u);
+}
+
+TEST(RtuFrame, WholeFrameIsExactlyTheLengthItsHeaderGivesWithAGoodCrc) {
+    auto framed = [](std::vector<std::uint8_t> bytes) {
+        const std::uint16_t crc = modbus::modbusCrc16(bytes.data(), bytes.size());
+        bytes.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(crc >> 8));
+        return bytes;
+    };
+    const auto read = framed({1, 3, 4, 0, 10, 0, 20});
+    EXPECT_TRUE(modbus::isWholeRtuFrame(read.data(), read.size()));
+    // Cut short, or one byte more: not yet, or not one frame.
+    EXPECT_FALSE(modbus::isWholeRtuFrame(read.data(), read.size() - 1));
+    auto longer = read;
+    longer.push_back(0);
+    EXPECT_FALSE(modbus::isWholeRtuFrame(longer.data(), longer.size()));
+    auto garbled = read;
+    garbled[4] ^= 1;
+    EXPECT_FALSE(modbus::isWholeRtuFrame(garbled.data(), garbled.size()));
+    const auto exception = framed({1, 0x83, 2});
+    EXPECT_TRUE(modbus::isWholeRtuFrame(exception.data(), exception.size()));
+    const auto echo = framed({1, 6, 0, 22, 4, 210});
+    EXPECT_TRUE(modbus::isWholeRtuFrame(echo.data(), echo.size()));
+    // A function whose length nobody knows ends by silence only.
+    const auto unknown = framed({1, 0x2B, 1, 2});
+    EXPECT_FALSE(modbus::isWholeRtuFrame(unknown.data(), unknown.size()));
+}
+
 }  // namespace

@@ -70,6 +70,10 @@ struct AppContext {
     // operation that has ended ("P00.07 = 40 written"). Set by the main
     // window; empty without one (page tests may set their own).
     std::function<void(std::u16string)> showNote{};
+    // User interface thread: called by the page that connects or disconnects,
+    // so that the status line shows the new link at once. Set by the main
+    // window; empty without one.
+    std::function<void()> linkChanged{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

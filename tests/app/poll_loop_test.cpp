@@ -67,7 +67,8 @@ TEST(PollLoop, AFailedPollTurnsTheFollowingPassesIntoProbes) {
     ASSERT_TRUE(shell.program.connectIdleLine({20, 0}).ok());
     const std::uint64_t generation = shell.session.generation();
     shell.run([&](MainWindow&) {
-        EXPECT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        EXPECT_TRUE(shell.waitForStatus(
+            u"Communication fault: no answer from station 1 after 1 try (20 ms each)"));
         EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(status.polls.load(), 1) << "no page poll while the fault is flagged";
@@ -129,9 +130,9 @@ TEST_F(PollLoopOnADrive, TheFirstExchangeAfterConnectIsTheProbe) {
     readThroughTheDrive(shell);
     sim.ok("log on");
     shell.run([&](MainWindow&) {
-        EXPECT_TRUE(shell.waitForStatus(u"通讯未连接"));
+        EXPECT_TRUE(shell.waitForStatus(u"Not connected"));
         connect(shell);
-        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK"));
         EXPECT_TRUE(shell.waitFor([&] { return shell.pages.status->polls.load() >= 2; }));
         EXPECT_EQ(shell.session.faultCode(), 0);
     });
@@ -148,21 +149,23 @@ TEST_F(PollLoopOnADrive, ADriveThatStopsAnsweringShowsTheFaultAndRecoversByItsel
     shell.run([&](MainWindow& w) {
         w.userClickTab(MainWindow::kTabControl, 1);
         connect(shell);
-        ASSERT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        ASSERT_TRUE(shell.waitForStatus(u"Link OK"));
         ASSERT_TRUE(shell.waitFor([&] { return parameters.polls.load() >= 1; }));
 
         sim.ok("noanswer on");
-        ASSERT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        ASSERT_TRUE(shell.waitForStatus(
+            u"Communication fault: no answer from station 1 after 6 tries (200 ms each)"));
         EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         const int pollsWhileFaulty = parameters.polls.load();
         sim.ok("log on");
         ASSERT_TRUE(shell.waitFor([&] { return requests().size() >= 2; }));
         for (const std::string& frame : requests()) EXPECT_EQ(frame, kProbeFrame);
         EXPECT_EQ(parameters.polls.load(), pollsWhileFaulty) << "only probes while faulty";
-        EXPECT_EQ(shell.statusLine(), u"网络通讯异常");
+        EXPECT_EQ(shell.statusLine(),
+                  u"Communication fault: no answer from station 1 after 6 tries (200 ms each)");
 
         sim.ok("noanswer off");
-        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK"));
         EXPECT_TRUE(shell.waitFor([&] { return parameters.polls.load() > pollsWhileFaulty + 1; }));
         EXPECT_EQ(shell.session.faultCode(), 0);
     });

@@ -72,9 +72,12 @@ bool StatusPage::onInitDialog() {
 void StatusPage::setUpList() {
     ui::Control& list = control(kStatusList);
     list.setExtendedStyle(ui::list_style::kFullRowSelect | ui::list_style::kGridLines);
-    list.insertColumn(0, context_.uiText(11, u"参数名称"), 200);
-    list.insertColumn(1, context_.uiText(12, u"当前值"), 105);
-    list.insertColumn(2, context_.uiText(13, u"单位"), 74);
+    // A word shown bit by bit needs a wider value column; the names give way.
+    const data::StatusTable& items = context_.language.statusItems();
+    const bool bits = std::any_of(items.begin(), items.end(), isBitWord);
+    list.insertColumn(0, context_.uiText(11, u"参数名称"), bits ? 130 : 200);
+    list.insertColumn(1, context_.uiText(12, u"当前值"), bits ? 175 : 105);
+    list.insertColumn(2, context_.uiText(13, u"单位"), bits ? 75 : 74);
     int row = 0;
     for (const data::StatusItem& item : context_.language.statusItems()) {
         const int at = list.insertRow(row++, item.name.view());

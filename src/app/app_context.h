@@ -75,6 +75,10 @@ struct AppContext {
     // monitor; read by the user interface thread without ever making the link
     // wait. nullptr when nobody records (page tests).
     const modbus::TransactionLog* transactions = nullptr;
+    // User interface thread: called by the page that connects or disconnects,
+    // so that the status line shows the new link at once. Set by the main
+    // window; empty without one.
+    std::function<void()> linkChanged{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

@@ -24,6 +24,16 @@ class MainPage : public ui::Dialog {
     // page but the scope page, whose acquisition paces itself.
     virtual std::uint8_t poll() = 0;
 
+    // Poll thread, every PollLoop::kWatchPeriodMs while another page is the
+    // selected tab and the link is healthy: the reads that matter on every
+    // page (the status page reads the alarm). Same rules and result as poll().
+    virtual std::uint8_t watch() { return 0; }
+
+    // User interface thread, at every tick of the main window's timer whatever
+    // tab is selected: the text of an active alarm for the status line, or
+    // empty. The page may take in what its watch read here.
+    virtual std::u16string statusAlarm() { return {}; }
+
     // User interface thread, at every tick of the main window's 100 ms timer
     // while this page is the selected tab: show what the polls left.
     virtual void refreshPage() = 0;

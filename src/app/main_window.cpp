@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/dialogs.h"
+#include "app/link_text.h"
 #include "app/poll_loop.h"
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -43,7 +44,8 @@ bool MainWindow::onInitDialog() {
     move(ui::Rect::fromXywh(0, 0, 1000, 730));
     centerWindow();
     if (context_.uiTexts().present(0)) setCaption(context_.uiText(0, u""));
-    context_.showNote = [this](std::u16string note) { setStatusText(note); };
+    context_.showNote = [this](std::u16string note) { showNote(std::move(note)); };
+    context_.linkChanged = [this] { updateStatusLine(); };
     buildPages();
     // The thread starts once the pages exist, so that everything it may reach
     // through them is in place before it runs.
@@ -52,6 +54,7 @@ bool MainWindow::onInitDialog() {
         linkHealth_ = std::make_unique<drive::LinkHealth>(*context_.transactions);
     setTimer(kRefreshTimer, kRefreshPeriodMs);
     initialised_ = true;
+    updateStatusLine();
     return true;
 }
 
@@ -151,6 +154,67 @@ void MainWindow::setStatusText(std::u16string_view status) {
     if (text(kStatusLine) != status) setText(kStatusLine, status);
 }
 
+void MainWindow::updateStatusLine() {
+    if (closePending_ || !exists()) return;
+    // The session's atomic words, not its snapshot: a reopen on the poll
+    // thread holds the snapshot's lock while the port closes.
+    const drive::DriveSession& session = context_.session;
+    const bool connected = session.connected();
+    const std::uint64_t generation = session.generation();
+    const LinkReport link = linkReport();
+    std::u16string text;
+    bool alarm = false;
+    if (!note_.empty()) {
+        text = note_;
+    } else if (!connected) {
+        text = context_.uiText(66, u"Not connected", u"通讯未连接");
+    } else if (session.healthy() || (link.generation == generation && link.result.ok())) {
+        MainPage* status = pageSet_.status.get();
+        if (status && status->exists()) text = status->statusAlarm();
+        alarm = !text.empty();
+        if (!alarm) {
+            text = context_.uiText(64, u"Link OK", u"通讯连接OK");
+            if (const std::u16string health = linkHealthReadout(); !health.empty())
+                text += u"   " + health;
+        }
+    } else if (link.generation != generation) {
+        // Not probed yet: no reopen runs, so the snapshot is at hand.
+        const std::u16string port = portName(session.snapshot());
+        text = context_.words(u"Connecting to " + port + u": waiting for the drive...",
+                              u"正在连接 " + port + u"，等待驱动器应答…");
+    } else {
+        text = context_.uiText(65, u"Communication fault", u"网络通讯异常");
+        text += context_.words(u": ", u"：");
+        text += linkCause(context_, link.result);
+        if (link.reopening)
+            text += context_.words(u" (opening the port again...)", u"（正在重新打开串口…）");
+    }
+    ui::Control& line = control(kStatusLine);
+    line.setTextColor(alarm ? std::optional<ui::Color>(kAlarmColor) : std::nullopt);
+    setStatusText(text);
+}
+
+void MainWindow::showNote(std::u16string note) {
+    note_ = std::move(note);
+    if (!exists()) return;
+    // Restarted by each note, so the newest stays its full time.
+    setTimer(kNoteTimer, kNoteMs);
+    updateStatusLine();
+}
+
+void MainWindow::publishLink(LinkReport report) {
+    {
+        std::lock_guard lock(linkMutex_);
+        link_ = std::move(report);
+    }
+    post([this] { updateStatusLine(); });
+}
+
+LinkReport MainWindow::linkReport() const {
+    std::lock_guard lock(linkMutex_);
+    return link_;
+}
+
 void MainWindow::postStatusText(std::u16string text) {
     post([this, text = std::move(text)] { setStatusText(text); });
 }
@@ -159,6 +223,12 @@ std::optional<std::uint8_t> MainWindow::pollPage(int index) {
     MainPage* p = page(index);
     if (!p) return std::nullopt;
     return p->poll();
+}
+
+std::optional<std::uint8_t> MainWindow::watchPage(int index) {
+    MainPage* p = page(index);
+    if (!p) return std::nullopt;
+    return p->watch();
 }
 
 void MainWindow::onSelectionChange(int id) {
@@ -174,9 +244,15 @@ void MainWindow::onTabClick(int id, int /*index*/) {
     if (id == kTabControl) tabs_.tabClicked();
 }
 
-void MainWindow::onTimer(int /*id*/) {
-    if (MainPage* p = page(visiblePage())) p->refreshPage();
-    if (linkHealth_) linkHealth_->update(platform::monotonicMicros());
+void MainWindow::onTimer(int id) {
+    if (id == kNoteTimer) {
+        killTimer(kNoteTimer);
+        note_.clear();
+    } else if (MainPage* p = page(visiblePage())) {
+        p->refreshPage();
+        if (linkHealth_) linkHealth_->update(platform::monotonicMicros());
+    }
+    updateStatusLine();
 }
 
 std::u16string MainWindow::linkHealthReadout() const {
@@ -247,6 +323,7 @@ void MainWindow::onDestroy() {
     // another way still lets it end before the pages and services go.
     context_.jobs.wait();
     context_.showNote = nullptr;
+    context_.linkChanged = nullptr;
 }
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key /*key*/) {

@@ -16,6 +16,7 @@
 #include "app/main_page.h"
 #include "app/page_tabs.h"
 #include "drive/link_health.h"
+#include "app/poll_loop.h"
 #include "ui/dialog.h"
 
 namespace app {
@@ -38,6 +39,12 @@ class MainWindow : public ui::Dialog {
     static constexpr int kAboutCommand = 16;
     static constexpr int kRefreshTimer = 1;
     static constexpr int kRefreshPeriodMs = 100;
+    // A note of an ended operation stays this long before the link's state
+    // takes the status line back.
+    static constexpr int kNoteTimer = 2;
+    static constexpr int kNoteMs = 4000;
+    // The status line's text colour while it shows an active alarm.
+    static constexpr ui::Color kAlarmColor{200, 0, 0};
     // How long a close waits in place for the poll thread to end (it ends
     // at once unless a transaction is under way) before it shows that it
     // waits and lets the thread's end close the window.
@@ -71,6 +78,17 @@ class MainWindow : public ui::Dialog {
     // User interface thread: the status line shows the text; an unchanged text
     // is not set again, so that it does not repaint.
     void setStatusText(std::u16string_view text);
+    // User interface thread: the status line from what is known now, in this
+    // order: a close that waits, a note of an ended operation (for kNoteMs),
+    // no link, a link not yet probed, a link fault with its cause, an active
+    // alarm (in kAlarmColor), the link OK.
+    void updateStatusLine();
+    // User interface thread: shows the note on the status line for kNoteMs.
+    void showNote(std::u16string note);
+    // Any thread (the poll thread): what it learned about the link; the
+    // status line follows on the user interface thread.
+    void publishLink(LinkReport report);
+    LinkReport linkReport() const;
     // Any thread: setStatusText on the user interface thread later (dropped
     // when the window has gone by then).
     void postStatusText(std::u16string text);
@@ -81,6 +99,8 @@ class MainWindow : public ui::Dialog {
     // Poll thread: polls the page of the tab at `index`; nothing when there is
     // no such page.
     std::optional<std::uint8_t> pollPage(int index);
+    // Poll thread: the watch of the page at `index` (MainPage::watch).
+    std::optional<std::uint8_t> watchPage(int index);
 
   protected:
     bool onInitDialog() override;
@@ -123,6 +143,11 @@ class MainWindow : public ui::Dialog {
     bool closePending_ = false;
     bool pollEnded_ = true;
     bool initialised_ = false;
+    // The poll thread's last link report, under linkMutex_.
+    mutable std::mutex linkMutex_;
+    LinkReport link_;
+    // User interface thread: the note on show (empty when none).
+    std::u16string note_;
     ThreadLauncher launcher_;
     // From the context's transaction log, refreshed with the page.
     std::unique_ptr<drive::LinkHealth> linkHealth_;

@@ -71,6 +71,22 @@ Result DriveSession::connect(const LinkSettings& settings) {
         access_.closeLink(snapshot_.settings.channel);
         snapshot_.connected = false;
     }
+    if (Result r = open(settings); !r) return r;
+    snapshot_.settings = settings;
+    snapshot_.device = access_.master().portDevice(settings.channel);
+    snapshot_.connected = true;
+    snapshot_.faultCode = kFaultProbe;
+    snapshot_.generation = generation_.load(std::memory_order_relaxed) + 1;
+    // The fault code and generation are in place before `connected` is
+    // released, so a reader that acquires connected == true sees them.
+    faultCode_.store(kFaultProbe, std::memory_order_release);
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    generation_.store(snapshot_.generation, std::memory_order_release);
+    connected_.store(true, std::memory_order_release);
+    return {};
+}
+
+Result DriveSession::open(const LinkSettings& settings) {
     // The channel's own timing is the link's normal one; every request of the
     // session passes its timing explicitly as well, so nothing changes it
     // later. Set before the open: a gateway's connect is bounded by it.
@@ -103,18 +119,23 @@ Result DriveSession::connect(const LinkSettings& settings) {
     }
     timing_.store(packTiming(settings.timing), std::memory_order_release);
     access_.selectDrive(settings.channel, settings.station, settings.frameType, true);
-
-    snapshot_.settings = settings;
-    snapshot_.device = access_.master().portDevice(settings.channel);
-    snapshot_.connected = true;
-    snapshot_.faultCode = kFaultProbe;
-    snapshot_.generation = generation_.load(std::memory_order_relaxed) + 1;
-    // The fault code and generation are in place before `connected` is
-    // released, so a reader that acquires connected == true sees them.
-    faultCode_.store(kFaultProbe, std::memory_order_release);
-    generation_.store(snapshot_.generation, std::memory_order_release);
-    connected_.store(true, std::memory_order_release);
     return {};
+}
+
+Result DriveSession::reopen(std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    if (!snapshot_.connected || snapshot_.generation != generation)
+        return Result::failure(Error::notConnected);
+    // Requests that start meanwhile are refused; closing waits for the run in
+    // progress, which fails quickly on a port that has gone.
+    const modbus::DriveLink link = access_.currentLink();
+    access_.selectDrive(link.channel, link.station, link.frameType, false);
+    access_.closeLink(snapshot_.settings.channel);
+    faultCode_.store(kFaultProbe, std::memory_order_release);
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
+    Result r = open(snapshot_.settings);
+    if (r) snapshot_.device = access_.master().portDevice(snapshot_.settings.channel);
+    return r;
 }
 
 void DriveSession::disconnect() {
@@ -129,6 +150,7 @@ void DriveSession::disconnect() {
     snapshot_.connected = false;
     snapshot_.faultCode = 0;
     faultCode_.store(0, std::memory_order_release);
+    epoch_.fetch_add(1, std::memory_order_acq_rel);
     // A result of the closed link that arrives late belongs to no generation.
     generation_.store(snapshot_.generation + 1, std::memory_order_release);
     snapshot_.generation += 1;
@@ -144,6 +166,10 @@ LinkSnapshot DriveSession::snapshot() const {
 void DriveSession::noteFault(std::uint64_t generation, std::uint8_t code) {
     std::lock_guard lock(mutex_);
     if (!snapshot_.connected || snapshot_.generation != generation) return;
+    // The epoch moves before the fault shows, so that a reader that sees the
+    // link healthy again also sees the new epoch.
+    if (code != 0 && faultCode_.load(std::memory_order_relaxed) == 0)
+        epoch_.fetch_add(1, std::memory_order_acq_rel);
     faultCode_.store(code, std::memory_order_release);
 }
 

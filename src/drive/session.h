@@ -104,6 +104,18 @@ class DriveSession {
     // Stores the poll's result as the fault code, unless the link has been
     // reconnected or closed since `generation` (a stale result is dropped).
     void noteFault(std::uint64_t generation, std::uint8_t code);
+    // Counts the events after which values read earlier are stale: connects,
+    // disconnects, reopens and each change from healthy to faulty. A value
+    // read wholly within one epoch is current while the epoch stays and the
+    // link is healthy.
+    std::uint64_t epoch() const { return epoch_.load(std::memory_order_acquire); }
+
+    // Closes and opens the port again with the same settings, after the port
+    // failed or went away (a USB adapter unplugged and plugged in again). Does
+    // nothing unless still connected under `generation`; the fault stays
+    // flagged (kFaultProbe on success) so that a probe confirms the drive.
+    // Poll thread; the open does not block.
+    Result reopen(std::uint64_t generation);
     // The link's normal timing.
     RequestTiming timing() const;
 
@@ -138,6 +150,8 @@ class DriveSession {
     modbus::DriveAccess& access() { return access_; }
 
   private:
+    // Opens the port of `settings` and enables the drive on it; mutex_ held.
+    Result open(const LinkSettings& settings);
     Result finish(std::uint8_t accessCode, const modbus::RunReport& report, std::uint16_t address,
                   bool write, const RequestTiming& timing) const;
 
@@ -147,6 +161,7 @@ class DriveSession {
     std::atomic<bool> connected_{false};
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<std::uint8_t> faultCode_{0};
+    std::atomic<std::uint64_t> epoch_{0};
     std::atomic<std::uint64_t> writeSequence_{0};
     std::atomic<std::uint64_t> writesDone_{0};
     // The link's normal timing, packed (timeout << 8 | retries).

@@ -77,7 +77,56 @@ AlarmNotice StatusService::alarmNotice() const {
             static_cast<std::int32_t>(static_cast<std::uint32_t>(word))};
 }
 
+Freshness StatusService::judge(std::uint64_t generation, std::uint64_t epoch) const {
+    if (generation == 0 || !session_.connected() || generation != session_.generation())
+        return Freshness::none;
+    return session_.healthy() && epoch == session_.epoch() ? Freshness::live : Freshness::stale;
+}
+
+Freshness StatusService::freshness() const {
+    const std::uint64_t epoch = readEpoch_.load(std::memory_order_acquire);
+    return judge(readGeneration_.load(std::memory_order_acquire), epoch);
+}
+
+Freshness StatusService::alarmFreshness() const {
+    const std::uint64_t epoch = alarmEpoch_.load(std::memory_order_acquire);
+    return judge(alarmGeneration_.load(std::memory_order_acquire), epoch);
+}
+
+void StatusService::noteAlarm(std::uint64_t generation) {
+    const auto alarm = static_cast<std::int32_t>(items_[kAlarmItem].value.load(kRelaxed));
+    // The first read of a connection is news even when the value is the
+    // one the previous connection ended with.
+    const bool first = alarmGeneration_.load(kRelaxed) != generation;
+    if (first || alarm != lastAlarm_.load(kRelaxed)) {
+        lastAlarm_.store(alarm, std::memory_order_release);
+        const std::uint64_t sequence = (alarmNotice_.load(kRelaxed) >> 32) + 1;
+        alarmNotice_.store((sequence << 32) | static_cast<std::uint32_t>(alarm),
+                           std::memory_order_release);
+    }
+}
+
+Result StatusService::pollAlarm() {
+    if (items_.size() <= kAlarmItem) return {};
+    const std::uint64_t generation = session_.generation();
+    const std::uint64_t epoch = session_.epoch();
+    data::StatusItem& item = items_[kAlarmItem];
+    std::array<std::uint8_t, 4> bytes{};
+    const std::size_t size = data::typeSize(item.typeCode) == 4 ? 4 : 2;
+    const Result r = session_.readRegisters(item.address, std::span(bytes).first(size));
+    if (!r) return r;
+    data::bytesToValue(item.typeCode, item.value, std::span<const std::uint8_t>(bytes));
+    noteAlarm(generation);
+    alarmGeneration_.store(generation, std::memory_order_release);
+    alarmEpoch_.store(epoch, std::memory_order_release);
+    return r;
+}
+
 Result StatusService::poll() {
+    // Taken before the first request: a fault or reconnect during the poll
+    // leaves what it read stale.
+    const std::uint64_t generation = session_.generation();
+    const std::uint64_t epoch = session_.epoch();
     const StatusBlock block = statusBlock(items_.span());
     if (block.byteCount > 0) {
         std::vector<std::uint8_t> bytes(block.byteCount);
@@ -106,15 +155,15 @@ Result StatusService::poll() {
         for (std::size_t i = 0; i < outputs.size(); ++i) outputs_[i].store(outputs[i], kRelaxed);
 
     // Without a ninth status item there is no alarm value, and the last one
-    // stays; only a change makes a new notice.
+    // stays; only a change (or a new connection) makes a new notice.
     if (items_.size() > kAlarmItem) {
-        const auto alarm = static_cast<std::int32_t>(items_[kAlarmItem].value.load(kRelaxed));
-        if (alarm != lastAlarm_.load(kRelaxed)) {
-            lastAlarm_.store(alarm, std::memory_order_release);
-            const std::uint64_t sequence = (alarmNotice_.load(kRelaxed) >> 32) + 1;
-            alarmNotice_.store((sequence << 32) | static_cast<std::uint32_t>(alarm),
-                               std::memory_order_release);
-        }
+        noteAlarm(generation);
+        alarmGeneration_.store(generation, std::memory_order_release);
+        alarmEpoch_.store(epoch, std::memory_order_release);
+    }
+    if (r) {
+        readGeneration_.store(generation, std::memory_order_release);
+        readEpoch_.store(epoch, std::memory_order_release);
     }
     return r;
 }

@@ -30,12 +30,21 @@ struct AlarmNotice {
     std::int32_t value = 0;
 };
 
+// How current the values on show are.
+enum class Freshness {
+    none,   // nothing read on this connection (or no connection)
+    stale,  // read on this connection, but before the fault or reopen since
+    live,   // read since the link last became healthy, and it still is
+};
+
 // The status items, digital inputs X0-X9, outputs Y0-Y7 (coils) and the
 // alarm value (status item 8).
 //
-// Threads: poll runs on the poll thread and writes the items' values, the
-// I/O states and the alarm notice; any thread reads them. writeOutput may be
-// called from any thread.
+// Threads: poll and pollAlarm run on the poll thread and write the items'
+// values, the I/O states and the alarm notice; any thread reads them.
+// writeOutput may be called from any thread. The epoch of a complete read is
+// published with release after its values, so a reader that sees the epoch
+// live sees the values that belong to it.
 class StatusService {
   public:
     static constexpr int kInputCount = 10;
@@ -50,6 +59,15 @@ class StatusService {
     // and notes a new alarm value. The first failure ends the poll: what was
     // read before it is kept, the rest keeps its last values.
     Result poll();
+    // Reads only the alarm value's register(s), for a watch while the
+    // status page is not shown; a change makes a notice as poll does.
+    Result pollAlarm();
+
+    // The values, I/O states and alarm of the last complete poll, judged
+    // against the session's connection and epoch now.
+    Freshness freshness() const;
+    // The alarm value last read, judged the same way (poll or pollAlarm).
+    Freshness alarmFreshness() const;
 
     int inputState(int index) const;
     int outputState(int index) const;
@@ -63,6 +81,11 @@ class StatusService {
     data::StatusTable& items() { return items_; }
 
   private:
+    // Compares the alarm value with the last one and makes a notice on a
+    // change or on the first read of a connection.
+    void noteAlarm(std::uint64_t generation);
+    Freshness judge(std::uint64_t generation, std::uint64_t epoch) const;
+
     DriveSession& session_;
     data::StatusTable& items_;
     std::array<std::atomic<std::uint8_t>, kInputCount> inputs_{};
@@ -70,6 +93,12 @@ class StatusService {
     std::atomic<std::int32_t> lastAlarm_{-1};
     // (sequence << 32) | value, one word so the value comes with its sequence.
     std::atomic<std::uint64_t> alarmNotice_{0};
+    // Generation and epoch of the last complete poll and the last alarm
+    // read; 0 = none. Poll thread writes, any thread reads.
+    std::atomic<std::uint64_t> readGeneration_{0};
+    std::atomic<std::uint64_t> readEpoch_{0};
+    std::atomic<std::uint64_t> alarmGeneration_{0};
+    std::atomic<std::uint64_t> alarmEpoch_{0};
 };
 
 }  // namespace drive

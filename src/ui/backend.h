@@ -79,6 +79,11 @@ class Backend {
     virtual int messageBox(std::u16string_view text, std::u16string_view caption,
                            MessageIcon icon) = 0;
     virtual std::optional<std::u16string> fileDialog(const FileDialogRequest& request) = 0;
+    // A question with Yes and No buttons (question icon); true for Yes. A
+    // backend without one answers No.
+    virtual bool askYesNo(std::u16string_view /*text*/, std::u16string_view /*caption*/) {
+        return false;
+    }
     // Any thread: run the task on the user interface thread later.
     virtual void post(std::function<void()> task) = 0;
     virtual std::unique_ptr<DrawContext> createMemoryContext(Size size) = 0;
@@ -117,6 +122,9 @@ int unattendedErrorCount();
 // A message box with an OK button; returns kIdOk.
 int messageBox(std::u16string_view text, std::u16string_view caption,
                MessageIcon icon = MessageIcon::None);
+// Asks before work that cannot be undone; true when the user answers Yes.
+// Unattended runs answer No (and print the question): nobody agreed to it.
+bool askYesNo(std::u16string_view text, std::u16string_view caption);
 // The chosen file's full path, or nothing when the user cancels.
 std::optional<std::u16string> openFileDialog(std::u16string_view filter);
 // As openFileDialog; asks before replacing an existing file.

@@ -153,6 +153,12 @@ bool Control::hasFocus() const {
     return owner_->focus() == this;
 }
 
+void Control::setTextColor(std::optional<Color> color) {
+    if (!expect(kind_ == ControlKind::Static, "setTextColor") || textColor_ == color) return;
+    textColor_ = color;
+    notify(Change::TextColor);
+}
+
 int Control::check() const {
     expect(kind_ == ControlKind::CheckBox || kind_ == ControlKind::RadioButton, "check");
     return check_;

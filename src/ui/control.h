@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,6 +46,7 @@ enum class Change : std::uint8_t {
     Range,  // progress or track bar range or page size
     Position,
     Focus,
+    TextColor,
 };
 
 struct ListColumn {
@@ -83,6 +85,9 @@ class Control {
     Point screenOrigin() const;
     void setFocus();
     bool hasFocus() const;
+    // Static texts: the colour of the text; nothing for the system's colour.
+    void setTextColor(std::optional<Color> color);
+    std::optional<Color> textColor() const { return textColor_; }
 
     // Buttons: 0 clear, 1 checked. Setting a radio button does not touch the
     // others of its group; the dialog's radio operations do.
@@ -184,6 +189,7 @@ class Control {
     int high_ = 100;
     int pageSize_ = 1;
     int position_ = 0;
+    std::optional<Color> textColor_;
 };
 
 }  // namespace ui

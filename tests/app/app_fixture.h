@@ -62,7 +62,15 @@ class CountingPage : public app::MainPage {
         polls.fetch_add(1, std::memory_order_relaxed);
         return r;
     }
+    std::atomic<int> watches{0};
+    std::uint8_t watch() override {
+        watches.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
     void refreshPage() override { ++refreshes; }
+    // What statusAlarm gives the status line (user interface thread).
+    std::u16string alarm;
+    std::u16string statusAlarm() override { return alarm; }
     void layoutPage() override {
         ++layouts;
         move(context_.pageRect);

@@ -234,3 +234,39 @@ TEST(PageTabs, SixteenPagesAtMostAndSelectionByIndex) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MainWindowStatusLine, ANoteStaysItsTimeAndAnActiveAlarmShowsInRed) {
+    Shell shell(uiTextsFile({{64, u"Link OK"}}));
+    ASSERT_TRUE(shell.program.connectIdleLine().ok());  // healthy
+    shell.run([&](MainWindow& w) {
+        const ui::Control& line = w.control(MainWindow::kStatusLine);
+        EXPECT_EQ(shell.statusLine(), u"Link OK");
+
+        shell.pages.status->alarm = u"Alarm 11: overcurrent";
+        shell.backend.advance(100);
+        EXPECT_EQ(shell.statusLine(), u"Alarm 11: overcurrent");
+        EXPECT_EQ(line.textColor(), MainWindow::kAlarmColor);
+        // Whatever page is shown.
+        ASSERT_TRUE(w.userClickTab(MainWindow::kTabControl, 1));
+        shell.backend.advance(100);
+        EXPECT_EQ(shell.statusLine(), u"Alarm 11: overcurrent");
+
+        // A note of an ended operation holds the line for its time.
+        shell.context.showNote(u"P00.07 = 40 written");
+        EXPECT_EQ(shell.statusLine(), u"P00.07 = 40 written");
+        EXPECT_EQ(line.textColor(), std::nullopt);
+        shell.backend.advance(MainWindow::kNoteMs - 100);
+        EXPECT_EQ(shell.statusLine(), u"P00.07 = 40 written");
+        shell.backend.advance(200);
+        EXPECT_EQ(shell.statusLine(), u"Alarm 11: overcurrent");
+
+        shell.pages.status->alarm.clear();
+        shell.backend.advance(100);
+        EXPECT_EQ(shell.statusLine(), u"Link OK");
+        EXPECT_EQ(line.textColor(), std::nullopt);
+    });
+}
+
+}  // namespace

@@ -46,6 +46,7 @@ TEST(PollLoop, AHealthyLinkPollsTheSelectedPageOnly) {
         EXPECT_TRUE(shell.waitFor([&] { return p.status->polls.load() >= 3; }));
         EXPECT_EQ(p.parameters->polls.load(), 0);
         EXPECT_EQ(p.scope->polls.load(), 0);
+        EXPECT_EQ(p.status->watches.load(), 0) << "its own poll reads the alarm";
 
         w.userClickTab(MainWindow::kTabControl, 1);
         EXPECT_TRUE(shell.waitFor([&] { return p.parameters->polls.load() >= 4; }));
@@ -53,6 +54,9 @@ TEST(PollLoop, AHealthyLinkPollsTheSelectedPageOnly) {
         w.userClickTab(MainWindow::kTabControl, 2);
         EXPECT_TRUE(shell.waitFor([&] { return p.scope->polls.load() >= 3; }));
         EXPECT_EQ(shell.session.faultCode(), 0);
+        // The status page watches (the alarm) while another page is shown.
+        EXPECT_TRUE(shell.waitFor([&] { return p.status->watches.load() >= 2; }));
+        EXPECT_EQ(p.parameters->watches.load(), 0);
     });
     // Read after the thread has been joined.
     EXPECT_GE(shortestPause(*p.status), 20ms);
@@ -67,7 +71,8 @@ TEST(PollLoop, AFailedPollTurnsTheFollowingPassesIntoProbes) {
     ASSERT_TRUE(shell.program.connectIdleLine({20, 0}).ok());
     const std::uint64_t generation = shell.session.generation();
     shell.run([&](MainWindow&) {
-        EXPECT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        EXPECT_TRUE(shell.waitForStatus(
+            u"Communication fault: no answer from station 1 after 1 try (20 ms each)"));
         EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(status.polls.load(), 1) << "no page poll while the fault is flagged";
@@ -129,9 +134,9 @@ TEST_F(PollLoopOnADrive, TheFirstExchangeAfterConnectIsTheProbe) {
     readThroughTheDrive(shell);
     sim.ok("log on");
     shell.run([&](MainWindow&) {
-        EXPECT_TRUE(shell.waitForStatus(u"通讯未连接"));
+        EXPECT_TRUE(shell.waitForStatus(u"Not connected"));
         connect(shell);
-        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK"));
         EXPECT_TRUE(shell.waitFor([&] { return shell.pages.status->polls.load() >= 2; }));
         EXPECT_EQ(shell.session.faultCode(), 0);
     });
@@ -148,24 +153,96 @@ TEST_F(PollLoopOnADrive, ADriveThatStopsAnsweringShowsTheFaultAndRecoversByItsel
     shell.run([&](MainWindow& w) {
         w.userClickTab(MainWindow::kTabControl, 1);
         connect(shell);
-        ASSERT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        ASSERT_TRUE(shell.waitForStatus(u"Link OK"));
         ASSERT_TRUE(shell.waitFor([&] { return parameters.polls.load() >= 1; }));
 
         sim.ok("noanswer on");
-        ASSERT_TRUE(shell.waitForStatus(u"网络通讯异常"));
+        ASSERT_TRUE(shell.waitForStatus(
+            u"Communication fault: no answer from station 1 after 6 tries (200 ms each)"));
         EXPECT_EQ(shell.session.faultCode(), modbus::kAccessNoResponse);
         const int pollsWhileFaulty = parameters.polls.load();
         sim.ok("log on");
         ASSERT_TRUE(shell.waitFor([&] { return requests().size() >= 2; }));
         for (const std::string& frame : requests()) EXPECT_EQ(frame, kProbeFrame);
         EXPECT_EQ(parameters.polls.load(), pollsWhileFaulty) << "only probes while faulty";
-        EXPECT_EQ(shell.statusLine(), u"网络通讯异常");
+        EXPECT_EQ(shell.statusLine(),
+                  u"Communication fault: no answer from station 1 after 6 tries (200 ms each)");
 
         sim.ok("noanswer off");
-        EXPECT_TRUE(shell.waitForStatus(u"通讯连接OK"));
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK"));
         EXPECT_TRUE(shell.waitFor([&] { return parameters.polls.load() > pollsWhileFaulty + 1; }));
         EXPECT_EQ(shell.session.faultCode(), 0);
     });
+}
+
+TEST_F(PollLoopOnADrive, TheStatusLineIsRightFromTheMomentOfConnectAndNamesTheFaultsCause) {
+    Shell shell;
+    sim.ok("noanswer on");
+    shell.run([&](MainWindow&) {
+        ASSERT_TRUE(shell.waitForStatus(u"Not connected"));
+        connect(shell, 50, 1);
+        shell.context.linkChanged();  // as the status page does after a connect
+        EXPECT_EQ(shell.statusLine(), u"Connecting to COM1 (" + platform::fromUtf8(sim.ptyPath()) +
+                                          u"): waiting for the drive...");
+        EXPECT_TRUE(shell.waitForStatus(
+            u"Communication fault: no answer from station 1 after 2 tries (50 ms each)"));
+
+        // Each cause in its own words, as the probe meets it.
+        const std::pair<const char*, std::u16string> faults[] = {
+            {"badcrc on", u"Communication fault: bad checksum"},
+            {"wrongstation on",
+             u"Communication fault: the answer came from another station than 1"},
+            {"exception 2",
+             u"Communication fault: the drive refused the request: exception 02, illegal data "
+             u"address"},
+        };
+        for (const auto& [command, text] : faults) {
+            sim.ok("faults off");
+            sim.ok(command);
+            EXPECT_TRUE(shell.waitForStatus(text)) << platform::toUtf8(shell.statusLine());
+        }
+        sim.ok("faults off");
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK"));
+        EXPECT_EQ(shell.window->control(MainWindow::kStatusLine).textColor(), std::nullopt);
+        shell.session.disconnect();
+        shell.context.linkChanged();
+        EXPECT_EQ(shell.statusLine(), u"Not connected");
+    });
+}
+
+TEST(PollLoopReopen, APortThatWentAwayIsOpenedAgainWhenItComesBack) {
+    // The simulator's pty behind a link that goes with it and comes back with
+    // the next one, as a USB adapter's device goes and comes back.
+    const TempDir dir;
+    const std::string link = (dir.path() / "com1").string();
+    ::setenv("SERVO_COM1", link.c_str(), 1);
+    auto sim = std::make_unique<testsupport::SimProcess>(
+        std::vector<std::string>{"--no-pace", "--link", link});
+    Shell shell;
+    shell.pages.status->onPoll = [&shell] {
+        std::array<std::uint8_t, 2> value{};
+        return shell.session.readRegisters(22, value).accessCode();
+    };
+    shell.run([&](MainWindow&) {
+        ASSERT_TRUE(shell.program.connect(drive::kFaultProbe, {50, 1}).ok());
+        ASSERT_TRUE(shell.waitForStatus(u"Link OK"));
+        const std::uint64_t generation = shell.session.generation();
+
+        sim->stop();
+        EXPECT_TRUE(shell.waitFor([&] {
+            return shell.statusLine().ends_with(u" (opening the port again...)");
+        })) << platform::toUtf8(shell.statusLine());
+        EXPECT_TRUE(shell.statusLine().starts_with(u"Communication fault: "));
+
+        sim = std::make_unique<testsupport::SimProcess>(
+            std::vector<std::string>{"--no-pace", "--link", link});
+        EXPECT_TRUE(shell.waitForStatus(u"Link OK")) << platform::toUtf8(shell.statusLine());
+        EXPECT_EQ(shell.session.generation(), generation) << "the same connection";
+        EXPECT_TRUE(shell.session.healthy());
+        std::array<std::uint8_t, 2> value{};
+        EXPECT_TRUE(shell.session.readRegisters(0, value).ok());
+    });
+    ::unsetenv("SERVO_COM1");
 }
 
 TEST_F(PollLoopOnADrive, ClosingWaitsForTheTransactionInFlight) {

@@ -49,6 +49,44 @@ TEST(DriveSession, AFaultCodeOfAnEarlierConnectionIsDropped) {
     EXPECT_EQ(rig.session.faultCode(), 0);
 }
 
+TEST(DriveSession, TheEpochMovesWheneverEarlierReadsTurnStale) {
+    Rig rig;
+    std::uint64_t epoch = rig.session.epoch();
+    const auto moved = [&] {
+        const std::uint64_t now = rig.session.epoch();
+        const bool changed = now != epoch;
+        epoch = now;
+        return changed;
+    };
+    rig.connect();
+    EXPECT_TRUE(moved()) << "connect";
+    const std::uint64_t generation = rig.session.generation();
+    ASSERT_TRUE(rig.session.probe().ok());
+    EXPECT_FALSE(moved()) << "a probe that clears the fault";
+    rig.session.noteFault(generation, drive::kAccessNoResponse);
+    EXPECT_TRUE(moved()) << "healthy to faulty";
+    rig.session.noteFault(generation, drive::kAccessFailed);
+    EXPECT_FALSE(moved()) << "still faulty";
+    rig.session.noteFault(generation, 0);
+    EXPECT_FALSE(moved()) << "healthy again: reads from now on are new";
+
+    // Opening the port again keeps the connection, flags the fault for a
+    // probe, and works on the same device.
+    ASSERT_TRUE(rig.session.reopen(generation).ok());
+    EXPECT_TRUE(moved()) << "reopen";
+    EXPECT_EQ(rig.session.generation(), generation);
+    EXPECT_EQ(rig.session.faultCode(), drive::kFaultProbe);
+    ASSERT_TRUE(rig.session.probe().ok());
+    // A reopen for an earlier connection does nothing.
+    EXPECT_EQ(rig.session.reopen(generation - 1).error, Error::notConnected);
+    EXPECT_TRUE(rig.session.healthy());
+
+    rig.session.disconnect();
+    EXPECT_TRUE(moved()) << "disconnect";
+    EXPECT_EQ(rig.session.reopen(generation).error, Error::notConnected);
+    EXPECT_FALSE(rig.session.connected());
+}
+
 TEST(DriveSession, CausesNameWhatHappened) {
     Rig rig;
     rig.connect();

@@ -337,6 +337,25 @@ TEST_F(Controls, EditSelectionTypingAndFocus) {
     });
 }
 
+TEST_F(Controls, AStaticTextTakesATextColourAndOnlyAStatic) {
+    std::vector<std::string> errors;
+    auto previous = ui::setViolationHandler([&](std::string_view m) { errors.emplace_back(m); });
+    Recorder d(102);
+    withDialog(backend, d, [&] {
+        ui::Control& line = d.control(1093);  // the main window's status line
+        EXPECT_EQ(line.textColor(), std::nullopt);
+        line.setTextColor(ui::rgb(200, 0, 0));
+        EXPECT_EQ(line.textColor(), ui::rgb(200, 0, 0));
+        line.setTextColor(std::nullopt);
+        EXPECT_EQ(line.textColor(), std::nullopt);
+        d.control(1064).setTextColor(ui::rgb(1, 2, 3));  // a tab control
+        EXPECT_EQ(d.control(1064).textColor(), std::nullopt);
+    });
+    ui::setViolationHandler(previous);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("setTextColor on a tab control"), std::string::npos) << errors[0];
+}
+
 TEST_F(Controls, WrongKindAndUnknownIdAreReported) {
     std::vector<std::string> errors;
     auto previous = ui::setViolationHandler([&](std::string_view m) { errors.emplace_back(m); });

@@ -315,6 +315,15 @@ TEST_F(Modal, ServicesRecordMessagesAndAnswerFileDialogsAsScripted) {
     EXPECT_TRUE(backend.fileRequests()[0].confirmOverwrite);
     EXPECT_FALSE(backend.fileRequests()[1].save);
     EXPECT_EQ(backend.fileRequests()[1].filter, u"(*.dat)|*.dat|*(*.*)|*.*||");
+
+    // Questions answer as queued, then No.
+    backend.queueAnswer(true);
+    EXPECT_TRUE(ui::askYesNo(u"Write?", u"Write output"));
+    EXPECT_FALSE(ui::askYesNo(u"Again?", u"Write output"));
+    ASSERT_EQ(backend.messages().size(), 4u);
+    EXPECT_TRUE(backend.messages()[2].question);
+    EXPECT_EQ(backend.messages()[3].text, u"Again?");
+    EXPECT_FALSE(backend.messages()[1].question);
 }
 
 // Unattended: no box reaches the backend (where a real one would wait for a
@@ -330,6 +339,9 @@ TEST_F(Modal, UnattendedRunsAnswerEveryBoxWithoutTheBackend) {
               ui::kIdOk);
     backend.queueFileAnswer(u"/tmp/backup.dat");
     EXPECT_EQ(ui::saveFileDialog(u"(*.dat)|*.dat||"), std::nullopt);
+    // Nobody agreed to it: No.
+    backend.queueAnswer(true);
+    EXPECT_FALSE(ui::askYesNo(u"Switch output Y1 ON?", u"Write output"));
     const std::string err = ::testing::internal::GetCapturedStderr();
     ui::setUnattended(false);
 
@@ -338,7 +350,9 @@ TEST_F(Modal, UnattendedRunsAnswerEveryBoxWithoutTheBackend) {
     EXPECT_EQ(ui::unattendedErrorCount(), errorsBefore + 1);
     EXPECT_EQ(err,
               "error: 错误: 语言文件无法使用：\n  文件为空 (answered OK)\n"
-              "warning: 伺服管理软件: 请键入一个数。 (answered OK)\n");
+              "warning: 伺服管理软件: 请键入一个数。 (answered OK)\n"
+              "question: Write output: Switch output Y1 ON? (answered No)\n");
+    EXPECT_EQ(backend.pendingAnswers(), 1u);
     ui::messageBox(u"shown", u"again");
     EXPECT_EQ(backend.messages().size(), 1u);
 }

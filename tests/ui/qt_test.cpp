@@ -181,6 +181,27 @@ TEST(QtBackend, PageInTheMainWindowRendersAndItsButtonsReachTheHandler) {
         EXPECT_EQ(page.check(1072), 1);
         EXPECT_TRUE(ui::qt::clickWidget(page, 1065));
         EXPECT_TRUE(page.has("command 1065"));
+
+        // The status line's text colour is drawn, and goes again.
+        ui::Control& line = dlg.control(1093);
+        line.setText(u"Alarm 11: overcurrent");
+        const auto redPixels = [&] {
+            ui::qt::processEvents(20);
+            const auto shot = ui::qt::grabWindow(dlg);
+            int count = 0;
+            const ui::Rect r = line.rect();
+            for (int y = r.top; shot && y < r.bottom && y < shot->height; ++y)
+                for (int x = r.left; x < r.right && x < shot->width; ++x) {
+                    const ui::Color c = shot->at(x, y);
+                    count += c.r > 120 && c.g < 80 && c.b < 80;
+                }
+            return count;
+        };
+        EXPECT_EQ(redPixels(), 0);
+        line.setTextColor(ui::rgb(200, 0, 0));
+        EXPECT_GT(redPixels(), 10);
+        line.setTextColor(std::nullopt);
+        EXPECT_EQ(redPixels(), 0);
         dlg.userClose();
     });
     EXPECT_EQ(result, ui::kIdCancel);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <ctime>
+#include <memory>
 #include <string>
 
+#include "app/link_text.h"
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "resources/resources.h"
@@ -21,6 +24,21 @@ std::u16string decimal(long long value) {
 bool isSystemPort(const std::string& device, unsigned n) {
     const std::string name = "COM" + std::to_string(n);
     return device == name || device == "\\\\.\\" + name;
+}
+
+// Status items whose value is a word of terminal states: shown bit by bit too.
+bool isBitWord(const data::StatusItem& item) {
+    const std::u16string_view unit = item.unit.view();
+    return unit == u"bits" || unit == u"bit" || unit == u"位";
+}
+
+std::u16string localTime() {
+    const std::time_t now = std::time(nullptr);
+    char text[16] = "--:--:--";
+    // User interface thread only, so the shared buffer of localtime is safe.
+    if (const std::tm* local = std::localtime(&now))
+        std::strftime(text, sizeof text, "%H:%M:%S", local);
+    return platform::fromUtf8(text);
 }
 
 }  // namespace
@@ -47,6 +65,9 @@ bool StatusPage::onInitDialog() {
     ports_.attach();
     showConnectionState();
     showPortDevices();
+    for (int i = 0; i < kInputCount; ++i) showControl(kFirstInputBox + i, true);
+    for (int id : kOutputBoxes) showControl(id, true);
+    showIo(drive::Freshness::none);
     showAlarm(0);
     return true;
 }
@@ -54,9 +75,12 @@ bool StatusPage::onInitDialog() {
 void StatusPage::setUpList() {
     ui::Control& list = control(kStatusList);
     list.setExtendedStyle(ui::list_style::kFullRowSelect | ui::list_style::kGridLines);
-    list.insertColumn(0, context_.uiText(11, u"参数名称"), 200);
-    list.insertColumn(1, context_.uiText(12, u"当前值"), 105);
-    list.insertColumn(2, context_.uiText(13, u"单位"), 74);
+    // A word shown bit by bit needs a wider value column; the names give way.
+    const data::StatusTable& items = context_.language.statusItems();
+    const bool bits = std::any_of(items.begin(), items.end(), isBitWord);
+    list.insertColumn(0, context_.uiText(11, u"参数名称"), bits ? 130 : 200);
+    list.insertColumn(1, context_.uiText(12, u"当前值"), bits ? 175 : 105);
+    list.insertColumn(2, context_.uiText(13, u"单位"), bits ? 75 : 74);
     int row = 0;
     for (const data::StatusItem& item : context_.language.statusItems()) {
         const int at = list.insertRow(row++, item.name.view());
@@ -185,6 +209,11 @@ void StatusPage::onCommand(int id) {
             return;
         }
     }
+    if (id >= kFirstInputBox && id < kFirstInputBox + kInputCount) {
+        // An indicator: it shows the drive's input, whatever is clicked.
+        restoreBox(id, inputState(id - kFirstInputBox));
+        return;
+    }
     MainPage::onCommand(id);
 }
 
@@ -203,6 +232,8 @@ void StatusPage::toggleConnection() {
     else
         connect();
     showConnectionState();
+    refreshStatus();
+    if (context_.linkChanged) context_.linkChanged();
 }
 
 void StatusPage::connect() {
@@ -215,9 +246,11 @@ void StatusPage::connect() {
     ports_.apply(settings);
     // The session publishes the link, timed and enabled, only once it is
     // open, with a fault flagged so that the poll loop probes first.
-    if (!context_.session.connect(settings))
-        ui::messageBox(u"Initialize the serial port failed!", ui::applicationTitle(),
-                       ui::MessageIcon::Error);
+    const drive::Result r = context_.session.connect(settings);
+    if (!r)
+        ui::messageBox(say(u"Initialize the serial port failed!", u"串口初始化失败！") + u"\nCOM" +
+                           decimal(portChoice_ + 1) + u": " + app::linkCause(context_, r),
+                       context_.uiText(67, u"Error", u"错误"), ui::MessageIcon::Error);
 }
 
 void StatusPage::disconnect() {
@@ -236,67 +269,176 @@ void StatusPage::disconnect() {
 void StatusPage::refreshStatus() {
     if (!exists()) return;
     const bool connected = context_.session.connected();
+    const drive::Freshness freshness = connected ? service_.freshness() : drive::Freshness::none;
     const std::u16string unknown(context_.uiText(14, u"未知"));
+    const std::u16string stale = staleMark();
     ui::Control& list = control(kStatusList);
     const data::StatusTable& items = context_.language.statusItems();
     const int rows = std::min(list.rowCount(), static_cast<int>(items.size()));
     for (int row = 0; row < rows; ++row) {
-        const std::u16string text =
-            connected ? drive::statusValueText(items[static_cast<std::size_t>(row)]) : unknown;
+        const data::StatusItem& item = items[static_cast<std::size_t>(row)];
+        std::u16string text;
+        if (!connected) {
+            text = unknown;
+        } else if (freshness != drive::Freshness::none) {
+            // Nothing of an earlier connection shows on a new one.
+            text = drive::statusValueText(item);
+            if (isBitWord(item))
+                text = withBits(text, item.value.load(std::memory_order_relaxed),
+                                data::typeSize(item.typeCode) == 4 ? 32 : 16);
+            if (freshness == drive::Freshness::stale) text += stale;
+        }
         if (list.cellText(row, 1) != text) list.setCellText(row, 1, text);
     }
-    const auto showState = [this](int id, int state) {
-        if (check(id) != state) setCheck(id, state);
-    };
-    for (int i = 0; i < kInputCount; ++i) showState(kFirstInputBox + i, inputState(i));
-    for (int i = 0; i < kOutputCount; ++i)
-        showState(kOutputBoxes[static_cast<std::size_t>(i)], outputState(i));
+    showIo(freshness);
+    takeAlarm();
+    showAlarmText();
+}
 
-    const drive::AlarmNotice notice = service_.alarmNotice();
-    if (notice.sequence != shownAlarmSequence_) {
-        shownAlarmSequence_ = notice.sequence;
-        showAlarm(notice.value);
+std::u16string StatusPage::say(std::u16string_view english, std::u16string_view chinese) const {
+    return std::u16string(context_.words(english, chinese));
+}
+
+std::u16string StatusPage::staleMark() const {
+    return std::u16string(say(u" (stale)", u"（旧值）"));
+}
+
+std::u16string StatusPage::withBits(std::u16string_view value, std::uint32_t word, int bits) {
+    std::u16string text(value);
+    text += u"  ";
+    for (int bit = bits - 1; bit >= 0; --bit) {
+        text += (word >> bit & 1u) != 0 ? u'1' : u'0';
+        if (bit % 4 == 0 && bit > 0) text += u' ';
     }
+    return text;
+}
+
+void StatusPage::showIo(drive::Freshness freshness) {
+    const bool known = freshness != drive::Freshness::none;
+    const bool live = freshness == drive::Freshness::live;
+    // Greyed while stale or unknown: an old state is not the drive's.
+    const auto show = [this, known, live](int id, int state) {
+        state = known ? state : 0;
+        if (check(id) != state) setCheck(id, state);
+        if (control(id).isEnabled() != live) enable(id, live);
+    };
+    for (int i = 0; i < kInputCount; ++i) show(kFirstInputBox + i, inputState(i));
+    for (int i = 0; i < kOutputCount; ++i)
+        show(kOutputBoxes[static_cast<std::size_t>(i)], outputState(i));
+}
+
+void StatusPage::restoreBox(int id, int state) {
+    if (exists() && check(id) != state) setCheck(id, state);
+}
+
+void StatusPage::takeAlarm() {
+    const drive::AlarmNotice notice = service_.alarmNotice();
+    if (notice.sequence == shownAlarmSequence_) return;
+    shownAlarmSequence_ = notice.sequence;
+    const AlarmWords words = alarmWords(notice.value);
+    history_.push_back({localTime(), words.code, std::u16string(words.content)});
+    if (history_.size() > kHistoryLimit) history_.pop_front();
+    showAlarm(notice.value);
+}
+
+std::u16string StatusPage::statusAlarm() {
+    takeAlarm();
+    if (!context_.session.healthy() || service_.alarmFreshness() != drive::Freshness::live)
+        return {};
+    const std::int32_t value = service_.lastAlarm();
+    if (value <= 0) return {};
+    const AlarmWords words = alarmWords(value);
+    return say(u"Alarm ", u"报警 ") + decimal(words.code) + say(u": ", u"：") +
+           std::u16string(words.content);
+}
+
+StatusPage::AlarmWords StatusPage::alarmWords(std::int32_t value) const {
+    const data::AlarmTable& alarms = context_.language.alarms();
+    if (const data::AlarmEntry* entry =
+            value >= 0 ? alarms.at(static_cast<std::size_t>(value)) : nullptr)
+        return {entry->code, entry->content.view(), entry->cause.view()};
+    // A value the table does not know: its code, marked unknown.
+    return {value, context_.uiText(14, u"未知"), {}};
 }
 
 void StatusPage::showAlarm(std::int32_t value) {
-    if (!exists()) return;
-    const data::AlarmTable& alarms = context_.language.alarms();
-    std::int32_t code = value;
-    std::u16string_view content;
-    std::u16string_view cause;
-    if (const data::AlarmEntry* entry =
-            value >= 0 ? alarms.at(static_cast<std::size_t>(value)) : nullptr) {
-        code = entry->code;
-        content = entry->content.view();
-        cause = entry->cause.view();
-    } else {
-        // A value the table does not know: its code, marked unknown.
-        content = context_.uiText(14, u"未知");
-    }
+    const AlarmWords words = alarmWords(value);
     std::u16string text;
     text += context_.uiText(129, u" 报警代码：");
-    text += decimal(code);
+    text += decimal(words.code);
     text += u"\r\n";
     text += context_.uiText(130, u" 报警内容：");
-    text += content;
+    text += words.content;
     text += u"\r\n";
     text += context_.uiText(131, u" 报警原因：");
-    text += cause;
+    text += words.cause;
     text += u"\r\n";
-    setText(kAlarmText, text);
+    alarmBlock_ = std::move(text);
+    showAlarmText();
+}
+
+void StatusPage::showAlarmText() {
+    if (!exists()) return;
+    const bool connected = context_.session.connected();
+    const drive::Freshness freshness =
+        connected ? service_.alarmFreshness() : drive::Freshness::none;
+    std::u16string text;
+    // Before the first read of a connection its alarm is unknown; the last
+    // one of the previous connection does not stand for it.
+    if (!connected || freshness != drive::Freshness::none) text = alarmBlock_;
+    if (freshness == drive::Freshness::stale)
+        text += say(u" (stale: read before the communication fault)\r\n",
+                    u"（旧值：通讯异常前读取）\r\n");
+    if (!history_.empty()) {
+        text += say(u"\r\nAlarm history:\r\n", u"\r\n报警记录：\r\n");
+        // Newest first, so that the latest change is in view.
+        for (auto at = history_.rbegin(); at != history_.rend(); ++at)
+            text += at->time + u"  " + decimal(at->code) + u"  " + at->text + u"\r\n";
+    }
+    if (this->text(kAlarmText) != text) setText(kAlarmText, text);
 }
 
 void StatusPage::writeOutput(int output) {
     if (output < 0 || output >= kOutputCount || !exists()) return;
-    const bool on = check(kOutputBoxes[static_cast<std::size_t>(output)]) != 0;
-    // A written state shows from then on; a refused one (or one not sent
-    // because another job runs) is put back by the next refresh from the
-    // state last read.
+    const int box = kOutputBoxes[static_cast<std::size_t>(output)];
+    const bool on = check(box) != 0;
+    if (!app::linkUsable(context_)) {
+        restoreBox(box, outputState(output));
+        return;
+    }
+    // An output may start a brake, a contactor or the machine itself: the
+    // first write of a connection is confirmed.
+    const std::uint64_t generation = context_.session.generation();
+    if (outputsConfirmed_ != generation) {
+        const std::u16string name = text(box);
+        const std::u16string state = on ? say(u"ON", u"接通") : say(u"OFF", u"断开");
+        const std::u16string question =
+            say(u"Switch output ", u"将输出 ") + name + say(u" ", u" 切换为") + state +
+            say(u" on the drive now?\n\nThe drive acts on it at once. Further output "
+                u"writes on this connection are not asked again.",
+                u"？\n\n驱动器将立即执行。本次连接中之后的输出写入不再询问。");
+        if (!ui::askYesNo(question, say(u"Write output", u"写输出"))) {
+            restoreBox(box, outputState(output));
+            return;
+        }
+        outputsConfirmed_ = generation;
+    }
+    // A written state shows from then on; a refused one is reported and put
+    // back from the state last read.
+    auto result = std::make_shared<drive::Result>();
     drive::Job job;
     job.name = "output write";
-    job.body = [this, output, on](drive::JobContext&) { service_.writeOutput(output, on); };
-    jobs_.start(std::move(job));
+    job.body = [this, output, on, result](drive::JobContext&) {
+        *result = service_.writeOutput(output, on);
+    };
+    job.onDone = [this, output, box, result] {
+        restoreBox(box, outputState(output));
+        if (*result) return;
+        ui::messageBox(say(u"Writing output ", u"写输出 ") + text(box) +
+                           say(u" failed: ", u" 失败：") + app::linkCause(context_, *result),
+                       context_.uiText(67, u"Error", u"错误"), ui::MessageIcon::Error);
+    };
+    if (!jobs_.start(std::move(job))) restoreBox(box, outputState(output));
 }
 
 void StatusPage::onDestroy() {

@@ -1,6 +1,8 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <string>
 
 #include "app/app_context.h"
 #include "app/main_page.h"
@@ -16,8 +18,15 @@ namespace pages {
 // the digital inputs and outputs: a view over the drive session and the
 // StatusService.
 //
-// Threads: pollStatus runs on the poll thread and touches no control; the
-// service keeps values, I/O states and the alarm for refreshStatus.
+// Values are shown as live only while they come from a poll made since the
+// link last became healthy; those read before a fault are marked stale, and
+// a new connection shows nothing of the previous one. The inputs are
+// indicators; an output box writes its coil, after a confirmation on the
+// first write of each connection. Every change of the alarm value is kept in
+// a history shown under the current alarm.
+//
+// Threads: pollStatus and watch run on the poll thread and touch no control;
+// the service keeps values, I/O states and the alarm for refreshStatus.
 // Everything else belongs to the user interface thread.
 class StatusPage : public app::MainPage {
   public:
@@ -76,7 +85,25 @@ class StatusPage : public app::MainPage {
     // The port list, parity and scan beside the COM buttons.
     PortChooser& ports() { return ports_; }
 
+    // One change of the alarm value, as the history keeps it.
+    struct AlarmRecord {
+        std::u16string time;  // local time, "HH:MM:SS"
+        std::int32_t code = 0;
+        std::u16string text;  // the alarm's content
+    };
+    static constexpr std::size_t kHistoryLimit = 200;
+    // Newest last.
+    const std::deque<AlarmRecord>& alarmHistory() const { return history_; }
+
+    // The text that marks a value read before the current fault.
+    std::u16string staleMark() const;
+    // A register word shown bit by bit, bit 15 (31) first, in groups of four:
+    // "267  0000 0001 0000 1011".
+    static std::u16string withBits(std::u16string_view value, std::uint32_t word, int bits);
+
     std::uint8_t poll() override { return pollStatus(); }
+    std::uint8_t watch() override { return service_.pollAlarm().accessCode(); }
+    std::u16string statusAlarm() override;
     void refreshPage() override { refreshStatus(); }
     void layoutPage() override { layout(); }
 
@@ -95,6 +122,22 @@ class StatusPage : public app::MainPage {
     void applyTexts();
     void showConnectionState();
     void showPortDevices();
+    // The program's own text in the chosen language.
+    std::u16string say(std::u16string_view english, std::u16string_view chinese) const;
+    // Takes in a new alarm notice: the history, and the alarm text.
+    void takeAlarm();
+    void showAlarmText();
+    // The text of alarm value `value`: its code and content (and cause).
+    struct AlarmWords {
+        std::int32_t code = 0;
+        std::u16string_view content;
+        std::u16string_view cause;
+    };
+    AlarmWords alarmWords(std::int32_t value) const;
+    void showIo(drive::Freshness freshness);
+    // Undoes a click on an input indicator, and one on an output box that is
+    // not to be written.
+    void restoreBox(int id, int state);
 
     app::AppContext& context_;
     drive::StatusService service_;
@@ -102,6 +145,11 @@ class StatusPage : public app::MainPage {
     int portChoice_ = 0;  // COM1
     std::uint32_t shownAlarmSequence_ = 0;
     PortChooser ports_;
+    // The alarm block of 1103 (without the history); empty while unknown.
+    std::u16string alarmBlock_;
+    std::deque<AlarmRecord> history_;
+    // The connection on which the user agreed to write outputs (0 = none).
+    std::uint64_t outputsConfirmed_ = 0;
     // Last: its destructor waits for a job that uses the service above.
     app::PageJobs jobs_;
 };

@@ -151,6 +151,13 @@ int QtBackend::messageBox(std::u16string_view text, std::u16string_view caption,
     return kIdOk;
 }
 
+bool QtBackend::askYesNo(std::u16string_view text, std::u16string_view caption) {
+    QMessageBox box(QMessageBox::Question, toQ(caption), toQ(text),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeModalWidget());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<std::u16string> QtBackend::fileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(QApplication::activeModalWidget());
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -652,6 +653,14 @@ void QtView::controlChanged(Control& c, Change change, int index) {
         case Change::Focus:
             w->setFocus(Qt::OtherFocusReason);
             break;
+        case Change::TextColor: {
+            // An empty palette inherits every colour: the system's text colour.
+            QPalette palette;
+            if (const auto color = c.textColor())
+                palette.setColor(QPalette::WindowText, QColor(color->r, color->g, color->b));
+            w->setPalette(palette);
+            break;
+        }
     }
 }
 

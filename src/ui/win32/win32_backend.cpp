@@ -409,6 +409,17 @@ int Win32Backend::messageBox(std::u16string_view text, std::u16string_view capti
     return kIdOk;
 }
 
+bool Win32Backend::askYesNo(std::u16string_view text, std::u16string_view caption) {
+    const std::u16string t(text);
+    const std::u16string c(caption);
+    // No is the default button: Enter alone does not agree.
+    const int answer = MessageBoxW(impl_->ownerWindow(), wide(t), wide(c),
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    impl_->lastFocus = nullptr;
+    impl_->followFocus();
+    return answer == IDYES;
+}
+
 std::optional<std::u16string> Win32Backend::fileDialog(const FileDialogRequest& request) {
     // "Text\0patterns\0...\0\0", patterns ';'-separated as the layer keeps them.
     std::u16string filter;

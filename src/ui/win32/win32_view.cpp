@@ -483,6 +483,10 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
         case Change::Focus:
             SetFocus(h);
             break;
+        case Change::TextColor:
+            // WM_CTLCOLORSTATIC picks the colour up when the static repaints.
+            InvalidateRect(h, nullptr, TRUE);
+            break;
     }
 }
 
@@ -742,6 +746,14 @@ LRESULT Win32View::handle(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
             }
             EndPaint(h, &ps);
             return 0;
+        }
+        case WM_CTLCOLORSTATIC: {
+            // The system's brush and colours first, then the control's own text colour.
+            const LRESULT brush = DefWindowProcW(h, message, wParam, lParam);
+            if (Control* c = controlOf(reinterpret_cast<HWND>(lParam)))
+                if (const auto color = c->textColor())
+                    SetTextColor(reinterpret_cast<HDC>(wParam), RGB(color->r, color->g, color->b));
+            return brush;
         }
         case WM_CLOSE:
             dialog_.userClose();

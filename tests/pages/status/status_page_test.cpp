@@ -109,10 +109,19 @@ class StatusPageTest : public ::testing::Test {
     }
 
     // Picks COMn and connects at 115200 bit/s to station 1.
+    // Then probes as the poll loop does, so that the link is healthy.
     void connect(int com) {
         ASSERT_TRUE(page->userClick(StatusPage::kFirstPortButton + com - 1));
         ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
         ASSERT_TRUE(session.connected()) << "messages: " << backend.messages().size();
+        ASSERT_TRUE(session.probe().ok());
+    }
+    // A poll as the poll loop makes it: its result becomes the fault code.
+    std::uint8_t poll() {
+        const std::uint64_t generation = session.generation();
+        const std::uint8_t code = page->pollStatus();
+        session.noteFault(generation, code);
+        return code;
     }
     std::u16string value(int row) const {
         return page->control(StatusPage::kStatusList).cellText(row, 1);
@@ -186,15 +195,23 @@ TEST_F(StatusPageTest, ConnectOpensTheChosenPortForTheChosenStationAndDisconnect
     for (int id : choices()) EXPECT_TRUE(page->control(id).isEnabled()) << id;
 }
 
-TEST_F(StatusPageTest, PortThatCannotBeOpenedGivesTheOneMessageAndStaysDisconnected) {
+TEST_F(StatusPageTest, PortThatCannotBeOpenedSaysWhyInTheChosenLanguage) {
     ::setenv("SERVO_COM6", "/nonexistent/servo-status-test", 1);
     open();
     ASSERT_TRUE(page->userClick(1083));
     ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
-    ::unsetenv("SERVO_COM6");
     ASSERT_EQ(backend.messages().size(), 1u);
-    EXPECT_EQ(backend.messages()[0].text, u"Initialize the serial port failed!");
+    EXPECT_EQ(backend.messages()[0].text,
+              u"Initialize the serial port failed!\nCOM6: cannot open "
+              u"/nonexistent/servo-status-test: No such file or directory");
+    EXPECT_EQ(backend.messages()[0].caption, u"Error");
     EXPECT_EQ(backend.messages()[0].icon, ui::MessageIcon::Error);
+    context.englishTexts = false;
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+    ::unsetenv("SERVO_COM6");
+    ASSERT_EQ(backend.messages().size(), 2u);
+    EXPECT_TRUE(backend.messages()[1].text.starts_with(u"串口初始化失败！\nCOM6: 无法打开串口："));
+    EXPECT_EQ(backend.messages()[1].caption, u"错误");
     EXPECT_FALSE(session.connected());
     EXPECT_FALSE(drive.currentLink().enabled);
     EXPECT_EQ(page->text(StatusPage::kConnectButton), u"连接");
@@ -202,14 +219,20 @@ TEST_F(StatusPageTest, PortThatCannotBeOpenedGivesTheOneMessageAndStaysDisconnec
 }
 
 TEST_F(StatusPageTest, ValuesShowByTypeAndDivisorWhileConnectedAndUnknownOtherwise) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
     open(languageText({},
                       {u"[INT16S][1][a][10.0][]", u"[INT16U][2][b][][]", u"[INT16S][3][c][][]",
                        u"[INT32U][4][d][][]", u"[INT16U][6][e][10.0][]", u"[INT32S][7][f][100.0][]",
-                       u"[INT16S][9][g][0.0][]"},
+                       u"[INT16S][9][g][0.0][]", u"[INT16U][10][DI][][bits]"},
                       {}));
-    const std::uint32_t raw[] = {0xFFFB, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 40000, 100000, 0xFFFF};
-    for (std::size_t i = 0; i < std::size(raw); ++i) language.statusItems()[i].value = raw[i];
-    ASSERT_TRUE(program.connectIdleLine().ok());  // values show whenever connected
+    const std::pair<int, int> regs[] = {{1, 0xFFFB}, {2, 0xFFFF}, {3, 0xFFFF}, {4, 0xFFFF},
+                                        {5, 0xFFFF}, {6, 40000},  {7, 0x86A0}, {8, 1},
+                                        {9, 0xFFFF}, {10, 267}};
+    for (const auto& [reg, v] : regs)
+        sim.ok("set reg " + std::to_string(reg) + " " + std::to_string(v));
+    connect(1);
+    ASSERT_EQ(poll(), 0);
     page->refreshStatus();
     EXPECT_EQ(value(0), u"-0.500");
     EXPECT_EQ(value(1), u"65535");
@@ -219,8 +242,11 @@ TEST_F(StatusPageTest, ValuesShowByTypeAndDivisorWhileConnectedAndUnknownOtherwi
     EXPECT_EQ(value(4), u"4000.000");
     EXPECT_EQ(value(5), u"1000.000");
     EXPECT_EQ(value(6), u"-1");
-    session.disconnect();
-    page->refreshStatus();
+    // A word of terminal states shows bit by bit as well, bit 15 first.
+    EXPECT_EQ(value(7), u"267  0000 0001 0000 1011");
+    EXPECT_EQ(StatusPage::withBits(u"-1", 0xFFFFFFFF, 32),
+              u"-1  1111 1111 1111 1111 1111 1111 1111 1111");
+    page->toggleConnection();
     expectAllValues(u"未知");
 }
 
@@ -277,51 +303,201 @@ TEST_F(StatusPageTest, AlarmTextFollowsTheAlarmValueAndCopesWithValuesOutsideThe
 
     connect(1);
     sim.ok("set reg 208 2");
-    ASSERT_EQ(page->pollStatus(), 0);
+    ASSERT_EQ(poll(), 0);
     EXPECT_EQ(page->lastAlarm(), 2);
     // The poll thread leaves the text to the next refresh; the code shown is
     // the entry's own.
-    EXPECT_EQ(alarmText(), u" 报警代码：0\r\nContent: 无报警\r\n 报警原因：正常\r\n");
+    EXPECT_EQ(alarmText(), u"");
     page->refreshStatus();
-    EXPECT_EQ(alarmText(), u" 报警代码：23\r\nContent: 过电压\r\n 报警原因：再生\r\n");
+    EXPECT_TRUE(alarmText().starts_with(u" 报警代码：23\r\nContent: 过电压\r\n 报警原因：再生\r\n"))
+        << platform::toUtf8(alarmText());
 
     sim.ok("set reg 208 3");
-    ASSERT_EQ(page->pollStatus(), 0);
+    ASSERT_EQ(poll(), 0);
     page->refreshStatus();
-    EXPECT_EQ(alarmText(), u" 报警代码：3\r\nContent: 未知\r\n 报警原因：\r\n");
+    EXPECT_TRUE(alarmText().starts_with(u" 报警代码：3\r\nContent: 未知\r\n 报警原因：\r\n"));
 }
 
-TEST_F(StatusPageTest, OutputCheckBoxesWriteCoilsAndAllBoxesFollowTheStatesRead) {
+TEST_F(StatusPageTest, OutputBoxesWriteCoilsAfterTheFirstWriteIsConfirmed) {
     testsupport::SimProcess sim({"--no-pace"});
     sim.exportAsCom(1);
-    open(languageText({}, {u"[INT16U][4096][a][][]"}, {}));
+    open(languageText({{45, u"Brake"}}, {u"[INT16U][4096][a][][]"}, {}));
     connect(1);
-    // The boxes are hidden on the page; shown here so that the user can click.
-    page->showControl(1093, true);
-    ASSERT_TRUE(page->userClick(1093));  // Y1
-    settle();
-    EXPECT_EQ(sim.ok("get coil 1"), "1");
+    ASSERT_EQ(poll(), 0);
     page->refreshStatus();
-    EXPECT_EQ(page->check(1093), 1);
+    EXPECT_TRUE(page->control(1093).isVisible());
+    EXPECT_TRUE(page->control(1012).isVisible());
+    sim.ok("log on");
 
-    sim.ok("set coil 1 0");
-    sim.ok("set coil 7 1");
-    sim.ok("set input 9 1");
-    sim.ok("set input 0 0");
-    ASSERT_EQ(page->pollStatus(), 0);
-    page->refreshStatus();
+    // Declined: nothing reaches the drive and the box goes back.
+    backend.queueAnswer(false);
+    ASSERT_TRUE(page->userClick(1093));  // Y1, named by UI 45
+    ASSERT_EQ(backend.messages().size(), 1u);
+    EXPECT_TRUE(backend.messages()[0].question);
+    EXPECT_TRUE(backend.messages()[0].text.starts_with(u"Switch output Brake ON on the drive now?"))
+        << platform::toUtf8(backend.messages()[0].text);
+    EXPECT_FALSE(page->busy());
     EXPECT_EQ(page->check(1093), 0);
-    EXPECT_EQ(page->check(1101), 1);  // Y7
-    EXPECT_EQ(page->check(1021), 1);  // X9
-    EXPECT_EQ(page->check(1012), 0);
+    EXPECT_TRUE(loggedRequests(sim).empty());
 
-    // Without a link the write is refused and the box goes back.
-    page->toggleConnection();
+    // Agreed: the coil is written (function 5), and later writes do not ask.
+    backend.queueAnswer(true);
     ASSERT_TRUE(page->userClick(1093));
     settle();
+    EXPECT_EQ(sim.ok("get coil 1"), "1");
+    EXPECT_EQ(page->check(1093), 1);
+    ASSERT_TRUE(page->userClick(1101));  // Y7
+    settle();
+    EXPECT_EQ(backend.messages().size(), 2u);
+    EXPECT_EQ(sim.ok("get coil 7"), "1");
+    const auto requests = loggedRequests(sim);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].function, 5);
+    EXPECT_EQ(requests[0].address, 1);
+    EXPECT_EQ(requests[1].function, 5);
+    EXPECT_EQ(requests[1].address, 7);
+
+    // A refused write names its cause and the box shows the drive's state.
+    sim.ok("exception 4");
+    ASSERT_TRUE(page->userClick(1101));
+    settle();
+    ASSERT_EQ(backend.messages().size(), 3u);
+    EXPECT_EQ(backend.messages()[2].text,
+              u"Writing output Y7 failed: the drive refused the value: exception 04, slave "
+              u"device failure");
+    EXPECT_EQ(page->check(1101), 1);
+    sim.ok("faults off");
+
+    // The boxes follow the states read; a click on an input changes nothing.
+    sim.ok("set coil 1 0");
+    sim.ok("set input 9 1");
+    ASSERT_EQ(poll(), 0);
     page->refreshStatus();
     EXPECT_EQ(page->check(1093), 0);
+    EXPECT_EQ(page->check(1021), 1);  // X9
+    ASSERT_TRUE(page->userClick(1021));
+    EXPECT_EQ(page->check(1021), 1);
+
+    // A new connection asks again.
+    page->toggleConnection();
+    connect(1);
+    ASSERT_EQ(poll(), 0);
+    page->refreshStatus();
+    ASSERT_TRUE(page->userClick(1093));
+    EXPECT_EQ(backend.messages().size(), 4u);
+    EXPECT_TRUE(backend.messages()[3].question);
     EXPECT_EQ(sim.ok("get coil 1"), "0");
+}
+
+TEST_F(StatusPageTest, ValuesReadBeforeAFaultAreMarkedAndANewConnectionShowsNoneOfThem) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    std::vector<std::u16string> items;
+    for (int i = 0; i < 9; ++i)
+        items.push_back(u"[INT16U][" + platform::fromUtf8(std::to_string(300 + i)) + u"][x][][]");
+    open(languageText({}, items, {u"[0][none][-]", u"[11][overcurrent][short]"}));
+    sim.ok("set reg 300 42");
+    sim.ok("set reg 308 1");
+    sim.ok("set input 2 1");
+    connect(1);
+    ASSERT_EQ(poll(), 0);
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"42");
+    EXPECT_EQ(page->check(1014), 1);
+    EXPECT_TRUE(page->control(1014).isEnabled());
+    EXPECT_EQ(page->statusAlarm(), u"Alarm 11: overcurrent");
+
+    // A drive that refuses every request (as fast as a silent one is slow):
+    // the values stay, marked, and the I/O is greyed.
+    sim.ok("exception 4");
+    session.noteFault(session.generation(), 0);
+    ASSERT_NE(poll(), 0);
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"42 (stale)");
+    EXPECT_EQ(page->check(1014), 1);
+    EXPECT_FALSE(page->control(1014).isEnabled());
+    EXPECT_FALSE(page->control(1092).isEnabled());
+    EXPECT_NE(page->text(StatusPage::kAlarmText).find(u"(stale: read before"),
+              std::u16string::npos);
+    EXPECT_EQ(page->statusAlarm(), u"") << "the status line shows the fault instead";
+    // In Chinese the mark is Chinese.
+    context.englishTexts = false;
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"42（旧值）");
+    context.englishTexts = true;
+
+    // The drive answers again: nothing is live before a new poll.
+    sim.ok("faults off");
+    ASSERT_TRUE(session.probe().ok());
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"42 (stale)");
+    ASSERT_EQ(poll(), 0);
+    page->refreshStatus();
+    EXPECT_EQ(value(0), u"42");
+
+    // A new connection to a drive that gives no good answer shows nothing
+    // of the old one.
+    page->toggleConnection();
+    sim.ok("exception 4");
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+    ASSERT_TRUE(session.connected());
+    expectAllValues(u"");
+    EXPECT_EQ(page->check(1014), 0);
+    EXPECT_FALSE(page->control(1014).isEnabled());
+    const std::u16string alarm = page->text(StatusPage::kAlarmText);
+    EXPECT_FALSE(alarm.starts_with(u" 报警代码")) << platform::toUtf8(alarm);
+    ASSERT_NE(poll(), 0);
+    page->refreshStatus();
+    expectAllValues(u"");
+}
+
+TEST_F(StatusPageTest, AlarmHistoryKeepsEveryChangeWithTimeCodeAndText) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    std::vector<std::u16string> items;
+    for (int i = 0; i < 9; ++i)
+        items.push_back(u"[INT16U][" + platform::fromUtf8(std::to_string(200 + i)) + u"][x][][]");
+    open(
+        languageText({}, items, {u"[0][无报警][-]", u"[11][过电流][短路]", u"[23][过电压][再生]"}));
+    connect(1);
+    for (int alarm : {1, 1, 2, 0}) {
+        sim.ok("set reg 208 " + std::to_string(alarm));
+        ASSERT_EQ(poll(), 0);
+        page->refreshStatus();
+        if (alarm == 2) {
+            EXPECT_EQ(page->statusAlarm(), u"Alarm 23: 过电压");
+        }
+    }
+    EXPECT_EQ(page->statusAlarm(), u"") << "alarm 0 is no alarm";
+    // The watch of another page reads the alarm alone and feeds the history too.
+    sim.ok("set reg 208 1");
+    sim.ok("log on");
+    ASSERT_EQ(page->watch(), 0);
+    const auto requests = loggedRequests(sim);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].address, 208);
+    EXPECT_EQ(requests[0].quantity, 1);
+    EXPECT_EQ(page->statusAlarm(), u"Alarm 11: 过电流");
+
+    const auto& history = page->alarmHistory();
+    ASSERT_EQ(history.size(), 4u);
+    const std::pair<int, std::u16string> expected[] = {
+        {11, u"过电流"}, {23, u"过电压"}, {0, u"无报警"}, {11, u"过电流"}};
+    for (std::size_t i = 0; i < history.size(); ++i) {
+        EXPECT_EQ(history[i].code, expected[i].first) << i;
+        EXPECT_EQ(history[i].text, expected[i].second) << i;
+        ASSERT_EQ(history[i].time.size(), 8u);
+        EXPECT_EQ(history[i].time[2], u':');
+    }
+    // Shown under the current alarm, newest first.
+    page->refreshStatus();
+    const std::u16string text = page->text(StatusPage::kAlarmText);
+    const auto newest = text.find(history[3].time + u"  11  过电流");
+    const auto oldest = text.rfind(history[0].time + u"  11  过电流");
+    ASSERT_NE(newest, std::u16string::npos) << platform::toUtf8(text);
+    EXPECT_LT(text.find(u"Alarm history:"), newest);
+    EXPECT_LT(newest, text.find(u"  23  过电压"));
+    EXPECT_LT(text.find(u"  23  过电压"), oldest);
 }
 
 TEST_F(StatusPageTest, InfoTextNamesTheDeviceOfEachPort) {

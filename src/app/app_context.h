@@ -23,6 +23,7 @@
 //   shell keeps no copy of its own.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -70,6 +71,9 @@ struct AppContext {
     // operation that has ended ("P00.07 = 40 written"). Set by the main
     // window; empty without one (page tests may set their own).
     std::function<void(std::u16string)> showNote{};
+    // The scope page's own settings file (scope.ini beside system.ini); empty:
+    // its settings are not kept.
+    std::filesystem::path scopeSettingsFile{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

@@ -178,6 +178,7 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     drive::JobRunner jobs([](std::function<void()> task) { ui::post(std::move(task)); });
     AppContext context{session, jobs, language, models, modelTableLoaded, settingsWord};
     context.englishTexts = words.english;
+    context.scopeSettingsFile = fileIn(directory, "scope.ini");
     {
         MainWindow window(context, pages, options.launchThread);
         window.runModal();

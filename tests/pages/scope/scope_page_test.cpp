@@ -73,8 +73,11 @@ TEST(ScopePage, InitialisationFillsTheControlsAndBringsTheSettingsOverSeveralRef
 TEST(ScopePage, TheControlColumnFollowsThePageSize) {
     Host host(threeRows());
     ScopePage& p = host.p();
-    // 983 x 660: the column starts at 848, the buttons share 7 spare pixels.
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 838, 650));
+    // 983 x 660: the column starts at 848, the buttons share 7 spare pixels;
+    // three rows of 26 pixels under the plot.
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 838, 572));
+    EXPECT_EQ(p.control(ScopePage::kTriggerMode).rect(), ui::Rect::fromXywh(5, 581, 80, 20));
+    EXPECT_EQ(p.control(ScopePage::kHint).rect().bottom, 653);
     EXPECT_EQ(p.control(ScopePage::kCursorY[2]).rect(), ui::Rect::fromXywh(848, 95, 130, 28));
     EXPECT_EQ(p.control(ScopePage::kSwatch[2]).rect(), ui::Rect::fromXywh(848, 250, 85, 25));
     EXPECT_EQ(p.control(ScopePage::kOnOff[2]).rect(), ui::Rect::fromXywh(934, 250, 45, 25));
@@ -88,7 +91,7 @@ TEST(ScopePage, TheControlColumnFollowsThePageSize) {
     p.plot().addSample(0, 5.0);
     host.context.pageRect = {2, 25, 1185, 785};
     p.layout();
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 1038, 750));
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 1038, 672));
     EXPECT_EQ(p.plot().clientRect().width(), 1038);
     EXPECT_EQ(p.control(ScopePage::kPause).rect(), ui::Rect::fromXywh(1048, 685, 130, 40));
     EXPECT_EQ(p.plot().channel(0).count, 1);
@@ -215,7 +218,7 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     ScopePage& p = host.p();
     host.settle();
     // Without labels the plot rectangle lies 10 pixels inside the host's
-    // 838 x 650 client area; 50 points of 5 ms span 0.25 s.
+    // 838 x 572 client area; 50 points of 5 ms span 0.25 s.
     const ui::Point host0 = p.control(ScopePage::kPlotHost).screenOrigin();
     host.backend.setCursorScreenPosition(host0 + ui::Point{828, 10});
     p.refresh();
@@ -223,7 +226,7 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     EXPECT_EQ(p.text(ScopePage::kCursorY[0]), u"Y1: 1000.00");
     EXPECT_EQ(p.text(ScopePage::kCursorY[2]), u"Y3: 1000.00");
     // A paint of the page refreshes it too.
-    host.backend.setCursorScreenPosition(host0 + ui::Point{10, 640});
+    host.backend.setCursorScreenPosition(host0 + ui::Point{10, 562});
     host.backend.paint(p);
     EXPECT_EQ(p.text(ScopePage::kCursorX), u"X: 0.00");
     EXPECT_EQ(p.text(ScopePage::kCursorY[1]), u"Y2: -1000.00");

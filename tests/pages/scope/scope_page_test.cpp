@@ -1,6 +1,8 @@
 // The scope page's controls on the headless backend: initialisation and
 // layout, the channel switches and their link check, quantity selection, the
 // range rule of applyControls, the read-outs and swatches, and destruction.
+#include <fstream>
+
 #include "scope_test_support.h"
 
 namespace {
@@ -294,6 +296,76 @@ TEST(ScopePage, CoordinatesClearAndDestruction) {
     EXPECT_FALSE(p.channelEnabled(0));
     // A read would fail for want of a link: nothing is read.
     EXPECT_EQ(p.acquire(), 0);
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ScopePage, PeriodPointsGridAndQuantitiesAreKeptInScopeIni) {
+    TempDir dir;
+    const fs::path ini = dir.path() / "scope.ini";
+    {
+        Host host(threeRows(), ini);
+        ScopePage& p = host.p();
+        host.settle();
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kPeriod, 3));  // 50 ms
+        ASSERT_TRUE(p.userSetPosition(ScopePage::kPointsSlider, 4));
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kXGrid, 1));
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[1], 1));
+        host.settle();
+    }
+    EXPECT_EQ(fileText(ini),
+              "period_ms=50\npoints=200\nx_grid=5\ny_grid=10\nquantity1=0\nquantity2=1\n"
+              "quantity3=0\n");
+
+    // The next start takes them; an end without a change leaves the file alone.
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(ini, old);
+    {
+        Host host(threeRows(), ini);
+        ScopePage& p = host.p();
+        host.settle();
+        EXPECT_EQ(p.control(ScopePage::kPeriod).selection(), 3);
+        EXPECT_EQ(p.samplePeriodUs(), 50000);
+        EXPECT_EQ(p.plot().points(), 200);
+        EXPECT_EQ(p.plot().xDivisions(), 5);
+        EXPECT_EQ(p.control(ScopePage::kQuantity[1]).selection(), 1);
+        EXPECT_EQ(p.channelRow(1), 1);
+    }
+    EXPECT_EQ(fs::last_write_time(ini), old);
+
+    // Values that the page does not offer are passed over.
+    {
+        std::ofstream(ini, std::ios::binary) << "period_ms=7\npoints=123\nquantity2=9\nx_grid=\n";
+        Host host(threeRows(), ini);
+        host.settle();
+        EXPECT_EQ(host.p().samplePeriodUs(), 5000);
+        EXPECT_EQ(host.p().plot().points(), 50);
+        EXPECT_EQ(host.p().channelRow(1), 0);
+    }
+}
+
+TEST(ScopePage, AChannelOnAnotherChannelsRegisterIsNamedInAHint) {
+    Host host(threeRows());
+    ScopePage& p = host.p();
+    host.pretendConnected();
+    host.settle();
+    // Every channel starts on row 0: the third, once on, is not read.
+    ASSERT_TRUE(p.userClick(ScopePage::kOnOff[2]));
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kHint),
+              u"Channel 3 shows nothing: channel 1 has the same quantity");
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[2], 1));
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kHint), u"");
+    // Another row at the same register counts as the same quantity.
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[2], 2));
+    p.refresh();
+    EXPECT_NE(p.text(ScopePage::kHint), u"");
+    // The quantity lists take no free text.
+    EXPECT_FALSE(p.userType(ScopePage::kQuantity[0], u"Q999"));
 }
 
 }  // namespace

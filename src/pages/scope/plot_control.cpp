@@ -124,6 +124,18 @@ int PlotControl::Scale::py(double v) const {
     return flat ? -kFar : toPixel(top + (max - v) * y + kRound);
 }
 
+std::uint64_t PlotControl::Scale::firstAt(int column, std::uint64_t from) const {
+    if (x <= 0.0) return UINT64_MAX;
+    // An estimate from the inverse, then moved to the exact first instant at
+    // which px reaches the column (px never decreases with t).
+    const double guess = static_cast<double>(start) + (column - left - kRound) / x;
+    if (guess >= 1.8e19) return UINT64_MAX;
+    std::uint64_t t = guess > static_cast<double>(from) ? static_cast<std::uint64_t>(guess) : from;
+    while (px(t) < column) ++t;
+    while (t > from && px(t - 1) >= column) --t;
+    return t;
+}
+
 int PlotControl::pixelX(const Window& w, std::uint64_t t) const {
     return scale(channels_[0], w).px(t);
 }
@@ -553,13 +565,20 @@ void PlotControl::renderCurve(ui::DrawContext& dc, const Channel& c, const Windo
     const std::uint64_t end = w.start + w.span;
     const Scale k = scale(c, w);
     bool first = true;
+    // Samples come in time order, so x only changes where a column starts:
+    // it is worked out again only at the first instant of the next column.
+    int x = 0;
+    std::uint64_t nextColumn = 0;
     const int from = lowerBound(c, w.start);
     // Ring index kept by hand: a modulo per sample costs more than the rest.
     int at = from < c.count ? c.slot(from) : 0;
     for (int j = from; j < c.count; ++j, at = at + 1 == kCapacity ? 0 : at + 1) {
         const std::uint64_t t = c.times[at];
         if (t > end) break;
-        const int x = k.px(t);
+        if (t >= nextColumn) {
+            x = k.px(t);
+            nextColumn = k.firstAt(x + 1, t);
+        }
         const int y = k.py(c.values[at]);
         const bool join = !first && !c.traceStarts[at];
         first = false;

@@ -178,6 +178,8 @@ class PlotControl {
         double y = 0.0;
         int px(std::uint64_t t) const;
         int py(double v) const;
+        // The first instant from `from` on whose x is at least `column`.
+        std::uint64_t firstAt(int column, std::uint64_t from) const;
     };
     Scale scale(const Channel& c, const Window& w) const;
     int pixelX(const Window& w, std::uint64_t t) const;

@@ -23,6 +23,7 @@
 //   shell keeps no copy of its own.
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,9 @@ struct AppContext {
     // so that the status line shows the new link at once. Set by the main
     // window; empty without one.
     std::function<void()> linkChanged{};
+    // The scope page's own settings file (scope.ini beside system.ini); empty:
+    // its settings are not kept.
+    std::filesystem::path scopeSettingsFile{};
 
     const data::UiTextTable& uiTexts() const { return language.uiTexts(); }
     // A UI text, or the caller's built-in default when the language file has none.

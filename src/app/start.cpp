@@ -193,6 +193,10 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     AppContext context{session, jobs, language, models, modelTableLoaded, settingsWord};
     context.englishTexts = words.english;
     context.transactions = &transactions;
+    context.scopeSettingsFile = fileIn(settingsDirectory, "scope.ini");
+    // Both settings files are written into it, the scope's as its page closes.
+    if (settingsDirectory != directory)
+        std::filesystem::create_directories(settingsDirectory, ignored);
     {
         MainWindow window(context, pages, options.launchThread);
         window.runModal();
@@ -202,8 +206,6 @@ int runApplication(const StartOptions& options, const PageFactory& pages) {
     // Written only when its content changed, and never over ranges that an
     // unusable language file could not take: a start with a broken language
     // file must not cost the user the saved ranges.
-    if (settingsDirectory != directory)
-        std::filesystem::create_directories(settingsDirectory, ignored);
     const data::SettingsSaveResult saved =
         data::saveSettingsAtEnd(settingsPath, settingsAtStart, settingsWord,
                                 language.scopeQuantities().span(), languageLoad.usable());

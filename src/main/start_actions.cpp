@@ -139,6 +139,9 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
                 scope->userClick(ScopePage::kOnOff[i]);
             }
             scope->userSelectItem(ScopePage::kPeriod, 1);
+            // Triggered on the first channel rising through 0, cursors shown.
+            scope->userSelectItem(ScopePage::kTriggerMode, 1);
+            scope->userClick(ScopePage::kCursors);
         }
     }
     const int tabs = mainWindow.control(app::MainWindow::kTabControl).itemCount();

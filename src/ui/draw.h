@@ -1,5 +1,6 @@
 #pragma once
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "ui/geometry.h"
@@ -7,6 +8,13 @@
 namespace ui {
 
 enum class PenStyle { Solid, Dot };
+
+// A one-pixel-wide vertical run of pixels, rows top to bottom both included.
+struct PixelRun {
+    int x = 0;
+    int top = 0;
+    int bottom = 0;
+};
 
 // A GDI-like drawing context: a memory context with its own bitmap, a control's
 // window area, or the area being painted. Coordinates are the target's client
@@ -18,6 +26,11 @@ class DrawContext {
     virtual Size size() const = 0;
 
     virtual void fillRect(const Rect& rect, Color color) = 0;
+    // The same pixels as a fillRect per run, in one call: a context that
+    // holds its pixels sets them directly (dense curves are thousands of runs).
+    virtual void fillRuns(std::span<const PixelRun> runs, Color color) {
+        for (const PixelRun& r : runs) fillRect({r.x, r.top, r.x + 1, r.bottom + 1}, color);
+    }
 
     // Pen of the following lines; width is in pixels (the plot uses 1).
     virtual void setPen(PenStyle style, Color color, int width = 1) = 0;

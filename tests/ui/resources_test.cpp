@@ -109,7 +109,7 @@ TEST(Resources, PageControlsCarryTheirTextsAndStyles) {
     EXPECT_EQ(findControl(scope, 1052)->text, u" XY增益");
     EXPECT_TRUE(findControl(scope, 1012)->style & style::kPushLike);
     EXPECT_EQ(findControl(scope, 1012)->text, u"关闭");
-    EXPECT_EQ(findControl(scope, 1070)->kind, ControlKind::ComboBox);
+    EXPECT_EQ(findControl(scope, 1070)->kind, ControlKind::DropDownList);
     EXPECT_EQ(findControl(scope, 1024)->kind, ControlKind::DropDownList);
     EXPECT_TRUE(findControl(scope, 1021)->style & style::kVertical);
     EXPECT_FALSE(findControl(scope, 1021)->style & style::kVisible);

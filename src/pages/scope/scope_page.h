@@ -1,13 +1,17 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "app/app_context.h"
 #include "app/main_page.h"
 #include "drive/scope.h"
+#include "drive/scope_trigger.h"
 #include "pages/scope/plot_control.h"
+#include "platform/file_io.h"
 #include "ui/draw.h"
 
 namespace pages {
@@ -18,7 +22,15 @@ namespace pages {
 // clear and the range dialog. It has a tab only when the language file names
 // it (UI 3).
 //
-// A view over drive::ScopeAcquisition, which does the sampling.
+// Beneath the plot: the trigger (mode, channel, edge, level in the quantity's
+// unit, pre-trigger share, arm, state), cursors A and B with their read-out,
+// freeze with scrolling and zooming back through the recording, export of
+// the window or the whole recording as CSV or PNG, and a hint when a channel
+// samples the register of another. Period, points, grid and the three
+// quantities are kept in the program's scope.ini.
+//
+// A view over drive::ScopeAcquisition, which does the sampling, and
+// drive::ScopeTrigger, which finds the trigger point.
 //
 // Threads: acquire() runs on the poll thread, back to back while the page is
 // the selected tab; everything else on the user interface thread. The page
@@ -49,6 +61,32 @@ class ScopePage : public app::MainPage {
     static constexpr int kRange = 1035;
     static constexpr int kClear = 1053;
     static constexpr int kPause = 1051;
+    static constexpr int kTriggerMode = 1201;
+    static constexpr int kTriggerChannel = 1202;
+    static constexpr int kTriggerEdge = 1203;
+    static constexpr int kLevelLabel = 1204;
+    static constexpr int kLevel = 1205;
+    static constexpr int kLevelUnit = 1206;
+    static constexpr int kPreTriggerLabel = 1207;
+    static constexpr int kPreTrigger = 1208;
+    static constexpr int kArm = 1209;
+    static constexpr int kTriggerState = 1210;
+    static constexpr int kCursors = 1211;
+    static constexpr int kCursorA = 1212;
+    static constexpr int kCursorB = 1213;
+    static constexpr int kFreeze = 1214;
+    static constexpr int kScroll = 1215;
+    static constexpr int kZoom = 1216;
+    static constexpr int kExportCsv = 1217;
+    static constexpr int kExportPng = 1218;
+    static constexpr int kExportWhole = 1219;
+    static constexpr int kCursorReadout = 1220;
+    static constexpr int kHint = 1221;
+    // The rows of controls under the plot.
+    static constexpr int kRowHeight = 26;
+    static constexpr int kRows = 3;
+    static constexpr int kSliderSteps = 1000;
+    static constexpr std::array<int, 6> kZooms{1, 2, 5, 10, 20, 50};
 
     static constexpr std::array<int, 10> kPeriodsMs{5, 10, 20, 50, 100, 200, 300, 500, 800, 1000};
     static constexpr std::array<int, 5> kGridCounts{1, 5, 10, 20, 25};
@@ -77,6 +115,16 @@ class ScopePage : public app::MainPage {
     std::uint8_t poll() override { return acquire(); }
     void refreshPage() override { refresh(); }
     void layoutPage() override { layout(); }
+
+    // Export (user interface thread): the window shown or the whole recording,
+    // to a file; the outcome names the file's failure. The buttons ask for the
+    // file and then call these.
+    platform::FileOutcome exportCsv(const std::filesystem::path& path, bool whole) const;
+    platform::FileOutcome exportPng(const std::filesystem::path& path);
+    // The text of the cursor read-out and of the duplicate hint, as shown.
+    std::u16string cursorReadout() const;
+    std::u16string duplicateHint() const;
+    const drive::ScopeTrigger& trigger() const { return trigger_; }
 
     // --- State, for tests (any thread for the acquisition's).
     PlotControl& plot() { return plot_; }
@@ -111,6 +159,18 @@ class ScopePage : public app::MainPage {
     void togglePause();
     void showCoordinates();
     void showTexts();
+    void placeRows(int width, int height);
+    void fillNewControls();
+    void setupTrigger();
+    void updateView();
+    void showTriggerState();
+    void toggleFreeze();
+    void exportTo(bool png);
+    void startTraces();
+    void loadSettings();
+    void saveSettings();
+    std::string settingsText() const;
+    drive::QuantityUnit unit(int channel) const;
     void publish(int channel);
     std::u16string_view uiText(std::size_t entry, std::u16string_view fallback) const;
     void discardSamples();
@@ -127,6 +187,14 @@ class ScopePage : public app::MainPage {
     int pointsShown_ = -1;
     int periodTaken_ = -1;
     std::array<std::unique_ptr<ui::DrawContext>, kChannels> swatches_;
+
+    drive::ScopeTrigger trigger_;
+    // Per channel: its next sample starts a new trace.
+    std::array<bool, kChannels> newTrace_{true, true, true};
+    bool frozen_ = false;
+    bool pausedBeforeFreeze_ = false;
+    // scope.ini as read at start; written at the end only when different.
+    std::string settingsRead_;
 };
 
 }  // namespace pages

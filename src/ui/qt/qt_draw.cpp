@@ -123,6 +123,26 @@ void QtDrawContext::fillRect(const Rect& rect, Color color) {
     done();
 }
 
+void QtDrawContext::fillRuns(std::span<const PixelRun> runs, Color color) {
+    QImage* img = external_ ? nullptr : image();
+    if (!img || img->format() != QImage::Format_RGB32) {
+        DrawContext::fillRuns(runs, color);
+        return;
+    }
+    // Straight into the image: a painter per run costs a hundred times more.
+    flush();
+    const QRgb rgb = qRgb(color.r, color.g, color.b);
+    const int w = img->width(), h = img->height();
+    uchar* bits = img->bits();
+    const qsizetype stride = img->bytesPerLine();
+    for (const PixelRun& r : runs) {
+        if (r.x < 0 || r.x >= w) continue;
+        const int top = std::max(r.top, 0), bottom = std::min(r.bottom, h - 1);
+        for (int y = top; y <= bottom; ++y) reinterpret_cast<QRgb*>(bits + y * stride)[r.x] = rgb;
+    }
+    done();
+}
+
 void QtDrawContext::setPen(PenStyle style, Color color, int width) {
     pen_ =
         QPen(toQ(color), std::max(width, 1), style == PenStyle::Dot ? Qt::DotLine : Qt::SolidLine);

@@ -31,6 +31,7 @@ class QtDrawContext final : public DrawContext {
 
     Size size() const override;
     void fillRect(const Rect& rect, Color color) override;
+    void fillRuns(std::span<const PixelRun> runs, Color color) override;
     void setPen(PenStyle style, Color color, int width) override;
     void moveTo(Point p) override;
     void lineTo(Point p) override;

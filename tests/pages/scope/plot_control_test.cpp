@@ -134,16 +134,17 @@ TEST_F(Plot, TimebaseAndRangeClampCompareAndRescale) {
         plot.addSample(0, 60.0);
         EXPECT_EQ(plot.setRange(0, 0.0005, 180.0005), 0);
         EXPECT_EQ(plot.channel(0).max, 180.0);
-        // A resize of the same host does not rescale, nor does a grid change.
+        // Positions follow the plot rectangle at once: x = 90 + 300i / 100.
         page.control(kHost).move(ui::Rect::fromXywh(5, 5, 480, 240));
         plot.attach(&page, kHost);
         EXPECT_EQ(plot.plotRect(), (ui::Rect{90, 20, 390, 200}));
         EXPECT_EQ(plot.setTimebase(5, 100, 20, 5), 1);
         EXPECT_EQ(std::pair(plot.xDivisions(), plot.yDivisions()), std::pair(20, 5));
-        EXPECT_EQ(plot.pixels(0)[1], (P{92, 140}));
-        // A new period or range does: x = 90 + 300i / 100.
-        EXPECT_EQ(plot.setTimebase(10, 100, 20, 5), 1);
         EXPECT_EQ(plot.pixels(0)[1], (P{93, 140}));
+        // A new period widens the window; the samples keep their instants
+        // (the second 5 ms after the first): 90 + 300 * 5 / 1000.
+        EXPECT_EQ(plot.setTimebase(10, 100, 20, 5), 1);
+        EXPECT_EQ(plot.pixels(0)[1], (P{91, 140}));
         EXPECT_EQ(plot.setRange(0, 0.0, 360.0), 1);
         EXPECT_EQ(plot.pixels(0)[0], (P{90, 155}));
     });
@@ -156,18 +157,21 @@ TEST_F(Plot, PositionsScrollingAndFewerPoints) {
         auto px = plot.pixels(0);
         ASSERT_EQ(px.size(), 100u);
         for (int i = 0; i < 100; ++i) EXPECT_EQ(px[i], (P{L + 2 * i, B - i})) << i;
-        // The 101st drops the oldest; the newest sits on the right edge, every
-        // other x stays with its index.
+        // The window spans 100 periods: the 101st sample lands on the right
+        // edge, and from then on the newest stays there while the rest scroll.
         plot.addSample(0, 150.0);
-        auto v = plot.values(0);
-        px = plot.pixels(0);
-        EXPECT_EQ(std::pair(v.front(), v.back()), std::pair(1.0, 150.0));
-        for (int i = 0; i < 99; ++i) EXPECT_EQ(px[i], (P{L + 2 * i, B - (i + 1)})) << i;
-        EXPECT_EQ(px.back(), (P{R, 50}));
+        EXPECT_EQ(plot.pixels(0).back(), (P{R, 50}));
         plot.addSample(0, 200.0);  // beyond the range, beyond the rectangle
         plot.addSample(0, -10.0);
-        EXPECT_EQ(plot.pixels(0)[98].y, 0);
-        EXPECT_EQ(plot.pixels(0)[99].y, 210);
+        auto v = plot.values(0);
+        px = plot.pixels(0);
+        ASSERT_EQ(v.size(), 101u);
+        EXPECT_EQ(std::pair(v.front(), v.back()), std::pair(2.0, -10.0));
+        for (int i = 0; i < 98; ++i) EXPECT_EQ(px[i], (P{L + 2 * i, B - (i + 2)})) << i;
+        EXPECT_EQ(px[99].y, 0);
+        EXPECT_EQ(px[100], (P{R, 210}));
+        // The recording keeps every sample for scrolling back.
+        EXPECT_EQ(plot.channel(0).count, 103);
 
         plot.setTimebase(5, 1000, 10, 10);
         plot.clear();
@@ -176,10 +180,10 @@ TEST_F(Plot, PositionsScrollingAndFewerPoints) {
         plot.setTimebase(5, 50, 10, 10);
         v = plot.values(0);
         px = plot.pixels(0);
-        ASSERT_EQ(v.size(), 50u);
-        for (int i = 0; i < 50; ++i) {
-            EXPECT_EQ(v[i], (950 + i) % 180) << i;
-            EXPECT_EQ(px[i], (P{L + 4 * i, B - (950 + i) % 180})) << i;
+        ASSERT_EQ(v.size(), 51u);
+        for (int i = 0; i <= 50; ++i) {
+            EXPECT_EQ(v[i], (949 + i) % 180) << i;
+            EXPECT_EQ(px[i], (P{L + 4 * i, B - (949 + i) % 180})) << i;
         }
     });
 }
@@ -289,8 +293,7 @@ TEST_F(Plot, CurveBreaksOutsideTheRangeAndResumesFromTheBorder) {
                                        {D, {130, T}},  // exactly max is inside
                                        {M, {150, T}},
                                        {D, {170, 170}},
-                                       {M, {190, B}},
-                                       {M, {210, B}},
+                                       {M, {210, B}},  // a move moved on from is not sent
                                        {D, {230, B}},  // exactly min is inside
                                        {D, {250, 160}},
                                    }));
@@ -412,12 +415,10 @@ TEST_F(Plot, ClearAndReattach) {
         for (int k = 0; k < 10; ++k) plot.addSample(0, k);
         EXPECT_EQ(plot.pixels(0)[0], (P{L, B}));
 
-        // The same host resized keeps the samples; the rescale follows with
-        // setShowLabels: (90, 20, 390, 260), y = 20 + (180 - v) * 240 / 180.
+        // The same host resized keeps the samples, placed in the new
+        // rectangle (90, 20, 390, 260): y = 20 + (180 - v) * 240 / 180.
         page.control(kHost).move(ui::Rect::fromXywh(5, 5, 480, 300));
         plot.attach(&page, kHost);
-        EXPECT_EQ(plot.pixels(0)[3], (P{L + 6, B - 3}));
-        plot.setShowLabels(1);
         EXPECT_EQ(plot.pixels(0)[3], (P{L + 9, 256}));
         plot.draw();
         EXPECT_EQ(backend.canvas(page, kHost)->size, (ui::Size{480, 300}));
@@ -460,9 +461,135 @@ TEST_F(Plot, SamplesFromAnotherThreadWhileRendering) {
         plot.setTimebase(5, 1000, 10, 10);
         for (int ch = 0; ch < 3; ++ch) {
             const auto v = plot.values(ch);
-            ASSERT_EQ(v.size(), 1000u);
+            ASSERT_EQ(v.size(), 1001u);  // the window holds both of its ends
             EXPECT_EQ(v.back(), kSamples - 1);
         }
+    });
+}
+
+// The drawing of curves before the column pass: lines and runs sent one by one
+// to the context. The column pass must set exactly its pixels.
+void referenceCurve(ui::DrawContext& dc, const std::vector<P>& px, ui::Color colour) {
+    struct {
+        bool open = false;
+        int x = 0, low = 0, high = 0, last = 0;
+    } col;
+    const auto close = [&] {
+        if (!col.open) return;
+        col.open = false;
+        if (col.low == col.high) return;
+        dc.fillRect({col.x, col.low, col.x + 1, col.high + 1}, colour);
+        dc.moveTo({col.x, col.last});
+    };
+    dc.setPen(ui::PenStyle::Solid, colour, 1);
+    for (std::size_t j = 0; j < px.size(); ++j) {
+        const auto [x, y] = px[j];
+        if (y < T || y > B) {
+            close();
+            dc.moveTo({x, y < T ? T : B});
+            continue;
+        }
+        if (col.open && x == col.x) {
+            col.low = std::min(col.low, y);
+            col.high = std::max(col.high, y);
+            col.last = y;
+            continue;
+        }
+        close();
+        if (j == 0)
+            dc.moveTo({x, y});
+        else
+            dc.lineTo({x, y});
+        col = {true, x, y, y, y};
+    }
+    close();
+}
+
+TEST_F(Plot, TheColumnPassSetsThePixelsOfTheLineByLineDrawing) {
+    run([&] {
+        // Dense and sparse stretches, steep and flat, leaving the range both ways.
+        for (int points : {20000, 3000, 150, 60}) {
+            SCOPED_TRACE(points);
+            standard(points);
+            plot.clear();
+            std::uint32_t seed = 99u + static_cast<std::uint32_t>(points);
+            for (int k = 0; k < points; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                const double wave = 90.0 + 110.0 * std::sin(k * 0.013) * std::cos(k * 0.0011);
+                plot.addSample(0, wave + static_cast<double>((seed >> 16) % 60) - 30.0);
+            }
+            const auto dc = render();
+            ui::RecordingContext reference({380, 240}, kBlack);
+            referenceCurve(reference, plot.pixels(0), kRed);
+            int red = 0;
+            for (int y = 0; y < 240; ++y)
+                for (int x = L; x <= R; ++x) {
+                    const bool want = reference.pixel({x, y}) == kRed;
+                    ASSERT_EQ(dc.pixel({x, y}) == kRed, want) << x << "," << y;
+                    red += want ? 1 : 0;
+                }
+            EXPECT_GT(red, 150);
+        }
+    });
+}
+
+TEST_F(Plot, TheTimeAxisFollowsTheInstantsAndTracesAreNotJoined) {
+    run([&] {
+        standard(10);  // 10 x 5 ms: x = 90 + 20 per 5 ms
+        // Samples 6.5 ms apart sit 26 pixels apart, not 20.
+        plot.addSample(0, 100.0, 1'000'000);
+        plot.addSample(0, 100.0, 1'006'500);
+        plot.addSample(0, 100.0, 1'013'000);
+        EXPECT_EQ(plot.pixels(0), (std::vector<P>{{L, 100}, {L + 26, 100}, {L + 52, 100}}));
+        // A pause of 20 ms, then a new trace: a gap, no line over it.
+        plot.addSample(0, 40.0, 1'033'000, true);
+        plot.addSample(0, 40.0, 1'038'000);
+        const auto dc = render();
+        for (int x = L + 53; x < L + 132; ++x) {
+            ASSERT_NE(dc.pixel({x, 100}), kRed) << x;
+            ASSERT_NE(dc.pixel({x, 160}), kRed) << x;
+        }
+        EXPECT_EQ(dc.pixel({L + 140, 160}), kRed);
+        EXPECT_EQ(plot.originMicros(), 1'000'000u);
+
+        // Live, the newest sample sits on the right edge once the recording is
+        // longer than the window; the labels count from the first sample.
+        plot.addSample(0, 40.0, 1'080'000);
+        EXPECT_EQ(plot.window().start, 1'030'000u);
+        EXPECT_EQ(plot.pixels(0).back(), (P{R, 160}));
+        EXPECT_NE(text(render(), u"0.03", kBlack), (P{-1, -1}));
+
+        // Frozen at another start and zoomed out, nothing follows new samples.
+        plot.setView(1'000'000);
+        plot.setZoom(2);
+        plot.addSample(0, 40.0, 1'200'000);
+        EXPECT_EQ(plot.window().start, 1'000'000u);
+        EXPECT_EQ(plot.window().span, 100'000u);
+        EXPECT_EQ(plot.values(0).size(), 6u);
+        EXPECT_EQ(plot.oldestMicros(), 1'000'000u);
+        EXPECT_EQ(plot.newestMicros(), 1'200'000u);
+        EXPECT_EQ(plot.samples(0, 1'006'500, 1'033'000).size(), 3u);
+    });
+}
+
+TEST_F(Plot, CursorsMarkInstantsAndReadTheValuesThere) {
+    run([&] {
+        standard(10);
+        for (int k = 0; k < 10; ++k) plot.addSample(0, 10.0 * k, 5000u * static_cast<unsigned>(k));
+        plot.setView(0);
+        EXPECT_EQ(plot.valueAt(0, 0), 0.0);
+        EXPECT_EQ(plot.valueAt(0, 12'000), 20.0);  // the last sample at or before
+        EXPECT_EQ(plot.valueAt(0, 99'000), 90.0);
+        EXPECT_FALSE(plot.valueAt(1, 12'000).has_value());
+
+        plot.setCursors(true, 0.25, 1.5);  // B clamped to the right edge
+        EXPECT_EQ(plot.cursorMicros(0), 12'500u);
+        EXPECT_EQ(plot.cursorMicros(1), 50'000u);
+        const auto dc = render();
+        EXPECT_EQ(dc.pixel({L + 50, T + 10}), (ui::Color{255, 255, 0}));
+        EXPECT_EQ(dc.pixel({R, T + 10}), (ui::Color{255, 0, 255}));
+        plot.setCursors(false, 0.25, 0.5);
+        EXPECT_NE(render().pixel({L + 50, T + 10}), (ui::Color{255, 255, 0}));
     });
 }
 

@@ -3,6 +3,7 @@
 // from each response, failures, pause, and a poll thread sampling while the
 // user changes the channels.
 #include <atomic>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -255,6 +256,116 @@ TEST_F(ScopeAcquire, APollThreadSamplesWhileTheUserChangesChannels) {
     EXPECT_GE(cycles.load(), 50);
     for (int k = 0; k < 3; ++k)
         for (double v : host.p().plot().values(k)) EXPECT_TRUE(valid.count(v)) << k << ": " << v;
+}
+
+// The CSV rows after the column line, split into cells.
+std::vector<std::vector<std::string>> csvRows(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::vector<std::vector<std::string>> rows;
+    bool data = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!data) {
+            data = line.starts_with("time_ms");
+            continue;
+        }
+        std::vector<std::string> cells(1);
+        for (char c : line) {
+            if (c == ',')
+                cells.emplace_back();
+            else
+                cells.back().push_back(c);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+TEST_F(ScopeAcquire, ASingleTriggerHoldsTheStepForCursorsFreezeAndExport) {
+    channels(100, -1, -1);
+    ScopePage& p = host.p();
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kTriggerMode, 3));  // single
+    ASSERT_TRUE(p.userType(ScopePage::kLevel, u"500"));
+    ASSERT_TRUE(p.userType(ScopePage::kPreTrigger, u"20"));
+    ASSERT_TRUE(p.userClick(ScopePage::kArm));
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kTriggerState), u"Waiting for trigger");
+    sim.ok("set reg 100 0");
+    for (int i = 0; i < 4; ++i) cycle();
+    sim.ok("set reg 100 1000");
+    // 50 points of 5 ms: the capture ends 200 ms after the trigger point.
+    for (int i = 0; i < 200 && p.trigger().state() != drive::TriggerState::stopped; ++i) cycle();
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kTriggerState), u"Stopped (single)");
+    ASSERT_TRUE(p.trigger().capture().has_value());
+    const drive::TriggerCapture capture = *p.trigger().capture();
+
+    // The trigger point is the first sample at the new level.
+    const auto held = p.plot().samples(0, 0, UINT64_MAX);
+    const auto first =
+        std::find_if(held.begin(), held.end(), [](const auto& s) { return s.value == 1000.0; });
+    ASSERT_NE(first, held.begin());
+    ASSERT_NE(first, held.end());
+    EXPECT_EQ(capture.triggerMicros, first->timeMicros);
+    EXPECT_EQ(std::prev(first)->value, 0.0);
+    EXPECT_EQ(p.plot().window().start, capture.startMicros);
+    EXPECT_EQ(capture.triggerMicros - capture.startMicros, 50'000u);
+
+    // Cursors on the window's ends read 0 before the step and 1000 after.
+    ASSERT_TRUE(p.userClick(ScopePage::kCursors));
+    ASSERT_TRUE(p.userSetPosition(ScopePage::kCursorA, 160));  // 10 ms before
+    ASSERT_TRUE(p.userSetPosition(ScopePage::kCursorB, 1000));
+    p.refresh();
+    const std::u16string readout = p.text(ScopePage::kCursorReadout);
+    EXPECT_NE(readout.find(u"\u0394t"), std::u16string::npos) << platform::toUtf8(readout);
+    EXPECT_NE(readout.find(u"1: 0 / 1000  \u0394"
+                           u"1000"),
+              std::u16string::npos)
+        << platform::toUtf8(readout);
+
+    // The window's samples and the whole recording, read back from CSV.
+    TempDir out;
+    ASSERT_TRUE(p.exportCsv(out.path() / "window.csv", false).ok());
+    ASSERT_TRUE(p.exportCsv(out.path() / "all.csv", true).ok());
+    const auto window = p.plot().samples(0, capture.startMicros, capture.endMicros);
+    const auto rows = csvRows(out.path() / "window.csv");
+    ASSERT_EQ(rows.size(), window.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 3u);
+        EXPECT_EQ(std::stod(rows[i][1]), window[i].value) << i;
+        const double ms =
+            static_cast<double>(window[i].timeMicros - p.plot().originMicros()) / 1000;
+        EXPECT_NEAR(std::stod(rows[i][0]), ms, 0.0005) << i;
+    }
+    EXPECT_EQ(csvRows(out.path() / "all.csv").size(), held.size());
+
+    // The picture is the plot's size.
+    ASSERT_TRUE(p.exportPng(out.path() / "plot.png").ok());
+    std::ifstream png(out.path() / "plot.png", std::ios::binary);
+    std::vector<unsigned char> head(24);
+    png.read(reinterpret_cast<char*>(head.data()), 24);
+    EXPECT_EQ(head[1], 'P');
+    const auto be32 = [&](int at) {
+        return head[at] << 24 | head[at + 1] << 16 | head[at + 2] << 8 | head[at + 3];
+    };
+    EXPECT_EQ(be32(16), p.plot().clientRect().width());
+    EXPECT_EQ(be32(20), p.plot().clientRect().height());
+
+    // Freeze: the acquisition stands still; the scroll bar walks the whole
+    // recording and the zoom widens the window.
+    ASSERT_TRUE(p.userClick(ScopePage::kFreeze));
+    EXPECT_TRUE(p.paused());
+    ASSERT_TRUE(p.userSetPosition(ScopePage::kScroll, 0));
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kZoom, 1));
+    p.refresh();
+    EXPECT_EQ(p.plot().window().start, p.plot().oldestMicros());
+    EXPECT_EQ(p.plot().window().span, 2u * 250'000u);
+    bool read = true;
+    p.acquisition().acquire(&read);
+    EXPECT_FALSE(read);
+    ASSERT_TRUE(p.userClick(ScopePage::kFreeze));
+    EXPECT_FALSE(p.paused());
 }
 
 }  // namespace

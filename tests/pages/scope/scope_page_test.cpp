@@ -1,6 +1,8 @@
 // The scope page's controls on the headless backend: initialisation and
 // layout, the channel switches and their link check, quantity selection, the
 // range rule of applyControls, the read-outs and swatches, and destruction.
+#include <fstream>
+
 #include "scope_test_support.h"
 
 namespace {
@@ -73,8 +75,11 @@ TEST(ScopePage, InitialisationFillsTheControlsAndBringsTheSettingsOverSeveralRef
 TEST(ScopePage, TheControlColumnFollowsThePageSize) {
     Host host(threeRows());
     ScopePage& p = host.p();
-    // 983 x 660: the column starts at 848, the buttons share 7 spare pixels.
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 838, 650));
+    // 983 x 660: the column starts at 848, the buttons share 7 spare pixels;
+    // three rows of 26 pixels under the plot.
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 838, 572));
+    EXPECT_EQ(p.control(ScopePage::kTriggerMode).rect(), ui::Rect::fromXywh(5, 581, 80, 20));
+    EXPECT_EQ(p.control(ScopePage::kHint).rect().bottom, 653);
     EXPECT_EQ(p.control(ScopePage::kCursorY[2]).rect(), ui::Rect::fromXywh(848, 95, 130, 28));
     EXPECT_EQ(p.control(ScopePage::kSwatch[2]).rect(), ui::Rect::fromXywh(848, 250, 85, 25));
     EXPECT_EQ(p.control(ScopePage::kOnOff[2]).rect(), ui::Rect::fromXywh(934, 250, 45, 25));
@@ -88,7 +93,7 @@ TEST(ScopePage, TheControlColumnFollowsThePageSize) {
     p.plot().addSample(0, 5.0);
     host.context.pageRect = {2, 25, 1185, 785};
     p.layout();
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 1038, 750));
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 1038, 672));
     EXPECT_EQ(p.plot().clientRect().width(), 1038);
     EXPECT_EQ(p.control(ScopePage::kPause).rect(), ui::Rect::fromXywh(1048, 685, 130, 40));
     EXPECT_EQ(p.plot().channel(0).count, 1);
@@ -215,7 +220,7 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     ScopePage& p = host.p();
     host.settle();
     // Without labels the plot rectangle lies 10 pixels inside the host's
-    // 838 x 650 client area; 50 points of 5 ms span 0.25 s.
+    // 838 x 572 client area; 50 points of 5 ms span 0.25 s.
     const ui::Point host0 = p.control(ScopePage::kPlotHost).screenOrigin();
     host.backend.setCursorScreenPosition(host0 + ui::Point{828, 10});
     p.refresh();
@@ -223,7 +228,7 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     EXPECT_EQ(p.text(ScopePage::kCursorY[0]), u"Y1: 1000.00");
     EXPECT_EQ(p.text(ScopePage::kCursorY[2]), u"Y3: 1000.00");
     // A paint of the page refreshes it too.
-    host.backend.setCursorScreenPosition(host0 + ui::Point{10, 640});
+    host.backend.setCursorScreenPosition(host0 + ui::Point{10, 562});
     host.backend.paint(p);
     EXPECT_EQ(p.text(ScopePage::kCursorX), u"X: 0.00");
     EXPECT_EQ(p.text(ScopePage::kCursorY[1]), u"Y2: -1000.00");
@@ -291,6 +296,76 @@ TEST(ScopePage, CoordinatesClearAndDestruction) {
     EXPECT_FALSE(p.channelEnabled(0));
     // A read would fail for want of a link: nothing is read.
     EXPECT_EQ(p.acquire(), 0);
+}
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ScopePage, PeriodPointsGridAndQuantitiesAreKeptInScopeIni) {
+    TempDir dir;
+    const fs::path ini = dir.path() / "scope.ini";
+    {
+        Host host(threeRows(), ini);
+        ScopePage& p = host.p();
+        host.settle();
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kPeriod, 3));  // 50 ms
+        ASSERT_TRUE(p.userSetPosition(ScopePage::kPointsSlider, 4));
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kXGrid, 1));
+        ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[1], 1));
+        host.settle();
+    }
+    EXPECT_EQ(fileText(ini),
+              "period_ms=50\npoints=200\nx_grid=5\ny_grid=10\nquantity1=0\nquantity2=1\n"
+              "quantity3=0\n");
+
+    // The next start takes them; an end without a change leaves the file alone.
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time(ini, old);
+    {
+        Host host(threeRows(), ini);
+        ScopePage& p = host.p();
+        host.settle();
+        EXPECT_EQ(p.control(ScopePage::kPeriod).selection(), 3);
+        EXPECT_EQ(p.samplePeriodUs(), 50000);
+        EXPECT_EQ(p.plot().points(), 200);
+        EXPECT_EQ(p.plot().xDivisions(), 5);
+        EXPECT_EQ(p.control(ScopePage::kQuantity[1]).selection(), 1);
+        EXPECT_EQ(p.channelRow(1), 1);
+    }
+    EXPECT_EQ(fs::last_write_time(ini), old);
+
+    // Values that the page does not offer are passed over.
+    {
+        std::ofstream(ini, std::ios::binary) << "period_ms=7\npoints=123\nquantity2=9\nx_grid=\n";
+        Host host(threeRows(), ini);
+        host.settle();
+        EXPECT_EQ(host.p().samplePeriodUs(), 5000);
+        EXPECT_EQ(host.p().plot().points(), 50);
+        EXPECT_EQ(host.p().channelRow(1), 0);
+    }
+}
+
+TEST(ScopePage, AChannelOnAnotherChannelsRegisterIsNamedInAHint) {
+    Host host(threeRows());
+    ScopePage& p = host.p();
+    host.pretendConnected();
+    host.settle();
+    // Every channel starts on row 0: the third, once on, is not read.
+    ASSERT_TRUE(p.userClick(ScopePage::kOnOff[2]));
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kHint),
+              u"Channel 3 shows nothing: channel 1 has the same quantity");
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[2], 1));
+    p.refresh();
+    EXPECT_EQ(p.text(ScopePage::kHint), u"");
+    // Another row at the same register counts as the same quantity.
+    ASSERT_TRUE(p.userSelectItem(ScopePage::kQuantity[2], 2));
+    p.refresh();
+    EXPECT_NE(p.text(ScopePage::kHint), u"");
+    // The quantity lists take no free text.
+    EXPECT_FALSE(p.userType(ScopePage::kQuantity[0], u"Q999"));
 }
 
 }  // namespace

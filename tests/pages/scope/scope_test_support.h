@@ -86,10 +86,13 @@ struct Host {
     ui::Dialog main{resources::kMainDialog};
     std::unique_ptr<pages::ScopePage> page;
 
-    explicit Host(std::u16string_view languageText) : program(languageText) {
+    // `scopeIni`: the page's settings file (none when empty).
+    explicit Host(std::u16string_view languageText, const fs::path& scopeIni = {})
+        : program(languageText) {
         // As the main window leaves it: 983 x 660, so that the buttons'
         // spare share s is 7.
         context.pageRect = {2, 25, 985, 685};
+        context.scopeSettingsFile = scopeIni;
         page = std::make_unique<pages::ScopePage>(context);
         EXPECT_TRUE(main.createModeless());
         EXPECT_TRUE(page->create(main, 1064));

@@ -41,6 +41,7 @@ enum class Change : std::uint8_t {
     Range,  // progress or track bar range or page size
     Position,
     Focus,
+    Style,  // style flags (the default button)
 };
 
 struct ListColumn {
@@ -136,6 +137,8 @@ class Control {
     // action would change it, without the kind check or notifications to handlers.
     void assignText(std::u16string text);
     void assignCheck(int state);
+    // Sets or clears style flags, as BM_SETSTYLE; notifies Change::Style.
+    void setStyleFlags(std::uint32_t flags, bool on);
 
   private:
     friend class Dialog;

@@ -140,9 +140,10 @@ Size Backend::measureText(const Control& c, std::u16string_view text) const {
     return {w, u.baseY};
 }
 
-Size Backend::contentSize(const Control& c, int width) const {
+Size Backend::contentSize(const Control& c, int width,
+                          std::optional<std::u16string_view> text) const {
     return ui::contentSize(
-        c, width, [this, &c](std::u16string_view s) { return measureText(c, s); }, chrome());
+        c, width, [this, &c](std::u16string_view s) { return measureText(c, s); }, chrome(), text);
 }
 
 DialogUnits DialogUnits::forFont(int points) {

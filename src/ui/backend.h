@@ -97,7 +97,9 @@ class Backend {
     virtual ControlChrome chrome() const { return {}; }
     // The size a control needs to show all of its text (ui::contentSize with
     // the two above, unless the toolkit knows better).
-    virtual Size contentSize(const Control& c, int width) const;
+    // `text` stands in for the control's own text when given.
+    virtual Size contentSize(const Control& c, int width,
+                             std::optional<std::u16string_view> text = {}) const;
 };
 
 // Installs the backend and makes the calling thread the user interface thread;

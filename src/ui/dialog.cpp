@@ -382,6 +382,12 @@ Size Dialog::fitSize(int id, int width) const {
     return {};
 }
 
+Size Dialog::fitSizeFor(int id, std::u16string_view text) const {
+    const Control& c = control(id);
+    if (const Backend* b = currentBackend()) return b->contentSize(c, 0, text);
+    return {};
+}
+
 bool Dialog::textFits(int id) const {
     const Control& c = control(id);
     const Backend* b = currentBackend();

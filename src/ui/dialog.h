@@ -160,6 +160,9 @@ class Dialog {
     // font and metrics, when given `width` (a static wraps its words to it;
     // 0: on one line). See Backend::contentSize.
     Size fitSize(int id, int width = 0) const;
+    // The same for another text that the control will show (Connect and
+    // Disconnect, On and Off), so that room is kept for each.
+    Size fitSizeFor(int id, std::u16string_view text) const;
     // The control's own text (and items, column headers) fits its rectangle.
     bool textFits(int id) const;
     // The control with the keyboard focus in this window's tree, or nullptr.

@@ -31,8 +31,8 @@ bool empty(const Rect& r) {
 }
 
 std::string describe(const Dialog& d, const Control& c) {
-    std::string s = "dialog " + std::to_string(d.templateId()) + " control " +
-                    std::to_string(c.id());
+    std::string s =
+        "dialog " + std::to_string(d.templateId()) + " control " + std::to_string(c.id());
     if (!c.text().empty()) s += " \"" + platform::toUtf8(c.text()) + "\"";
     return s;
 }
@@ -128,13 +128,13 @@ std::vector<std::u16string> wrapText(std::u16string_view text, int width,
 }
 
 Size contentSize(const Control& c, int width, const MeasureLine& measure,
-                 const ControlChrome& chrome) {
+                 const ControlChrome& chrome, std::optional<std::u16string_view> other) {
     const auto oneLine = [&](std::u16string_view s) {
         Size sz = measure(s);
         if (sz.height == 0) sz.height = measure(u"X").height;
         return sz;
     };
-    const std::u16string& text = c.text();
+    const std::u16string_view text = other ? *other : std::u16string_view(c.text());
     switch (c.kind()) {
         case ControlKind::Static: {
             if (text.empty()) return {};

@@ -5,6 +5,7 @@
 // fixed widths, so that every language's texts fit.
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,7 @@ std::vector<std::u16string> wrapText(std::u16string_view text, int width,
 // title. Lists, tab controls, multi-line edits, bars and icons scroll or size
 // themselves: {0, 0}. For a list, columnFits() checks the headers.
 Size contentSize(const Control& c, int width, const MeasureLine& measure,
-                 const ControlChrome& chrome);
+                 const ControlChrome& chrome, std::optional<std::u16string_view> text = {});
 // Every column header of a list fits its column.
 bool columnFits(const Control& list, const MeasureLine& measure, const ControlChrome& chrome);
 

@@ -250,7 +250,9 @@ TEST_F(Layout, OverlapsAndControlsOutsideTheWindowAreFound) {
 }
 
 TEST(SmallestFittingSize, FindsTheCornerOfAMonotonicArea) {
-    const auto fits = [](ui::Size s) { return s.width >= 613 && s.height >= 4 * 100 + s.width / 10; };
+    const auto fits = [](ui::Size s) {
+        return s.width >= 613 && s.height >= 4 * 100 + s.width / 10;
+    };
     const ui::Size found = ui::smallestFittingSize({100, 100}, {2000, 2000}, fits);
     EXPECT_EQ(found, (ui::Size{613, 461}));
     // Nothing fits: the largest size stays.

@@ -100,10 +100,15 @@ void MainWindow::fitMinimumSize() {
             if (p->exists() && !p->isVisible() && !ui::findLayoutIssues(*p).empty()) return false;
         return true;
     };
+    // The toolkit sees only the final layout.
+    beginLayoutTrial();
     const ui::Size found = ui::smallestFittingSize(
         {kSmallestSize.width, kSmallestSize.height},
         {std::max(now.width, kLargestMinimum.width), std::max(now.height, kLargestMinimum.height)},
         fits);
+    layoutFor(now);
+    layoutPages();
+    endLayoutTrial();
     setMinimumSize(found);
     const ui::Rect at = windowRect();
     if (now.width < found.width || now.height < found.height) {

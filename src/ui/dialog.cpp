@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace ui {
 namespace {
@@ -155,6 +156,9 @@ void Dialog::destroyWindow(bool runHandlers) {
     if (parent_) std::erase(parent_->children_, this);
     view_.reset();
     controls_.clear();
+    movedControls_.clear();
+    movedWindows_.clear();
+    layoutTrial_ = false;
     focus_ = nullptr;
     parent_ = nullptr;
     exists_ = false;
@@ -168,11 +172,45 @@ Dialog& Dialog::root() {
 }
 
 void Dialog::notifyWindow(WindowChange change) {
+    if (change == WindowChange::Geometry && parent_ && root().layoutTrial_) {
+        std::vector<Dialog*>& moved = root().movedWindows_;
+        if (std::find(moved.begin(), moved.end(), this) == moved.end()) moved.push_back(this);
+        return;
+    }
     if (view_) view_->windowChanged(change);
 }
 
 void Dialog::notifyControl(Control& control, Change change, int index) {
+    if (change == Change::Geometry && root().layoutTrial_) {
+        std::vector<Control*>& moved = root().movedControls_;
+        if (std::find(moved.begin(), moved.end(), &control) == moved.end())
+            moved.push_back(&control);
+        return;
+    }
     if (view_) view_->controlChanged(control, change, index);
+}
+
+void Dialog::beginLayoutTrial() {
+    if (touch("Dialog::beginLayoutTrial")) root().layoutTrial_ = true;
+}
+
+bool Dialog::inLayoutTrial() const {
+    const Dialog* d = this;
+    while (d->parent_) d = d->parent_;
+    return d->layoutTrial_;
+}
+
+void Dialog::endLayoutTrial() {
+    if (!touch("Dialog::endLayoutTrial")) return;
+    Dialog& r = root();
+    r.layoutTrial_ = false;
+    // Windows first: a page's controls are placed inside it.
+    const std::vector<Dialog*> windows = std::exchange(r.movedWindows_, {});
+    for (Dialog* d : windows)
+        if (d->exists_) d->notifyWindow(WindowChange::Geometry);
+    // Controls live as long as their window; a trial creates and destroys none.
+    const std::vector<Control*> controls = std::exchange(r.movedControls_, {});
+    for (Control* c : controls) c->owner_->notifyControl(*c, Change::Geometry, -1);
 }
 
 void Dialog::setCaption(std::u16string_view caption) {

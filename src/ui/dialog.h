@@ -133,6 +133,13 @@ class Dialog {
     // that exists at the call still exists; otherwise the task is dropped.
     void post(std::function<void()> task);
 
+    // Layout trials (finding a minimum size): while on, moves of this window's
+    // controls and pages change the layer's state only; the toolkit is told
+    // of the rectangles that changed when the trial ends. Held on the root.
+    void beginLayoutTrial();
+    void endLayoutTrial();
+    bool inLayoutTrial() const;
+
     // --- Controls, by id. An unknown id is a usage error.
     Control& control(int id);
     const Control& control(int id) const;
@@ -281,6 +288,10 @@ class Dialog {
     int icon_ = 0;
     std::vector<SystemMenuItem> systemMenu_;
     Size minimumSize_;
+    // Kept by the root dialog during a layout trial: what was moved unseen.
+    bool layoutTrial_ = false;
+    std::vector<Control*> movedControls_;
+    std::vector<Dialog*> movedWindows_;
     // Kept by the root dialog: the control with the focus in its tree.
     Control* focus_ = nullptr;
 };

@@ -45,10 +45,15 @@ std::string describe(const Rect& r) {
 void collect(const Dialog& d, Rect area, bool texts, std::vector<LayoutIssue>& out) {
     if (empty(area)) area = d.clientRect();
     std::vector<const Control*> shown;
-    for (const auto& c : d.controls())
-        if (c->isVisible()) shown.push_back(c.get());
-    for (const Control* c : shown) {
-        const Rect r = shownRect(d, *c);
+    std::vector<Rect> rects;
+    for (const auto& c : d.controls()) {
+        if (!c->isVisible()) continue;
+        shown.push_back(c.get());
+        rects.push_back(shownRect(d, *c));
+    }
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const Control* c = shown[i];
+        const Rect& r = rects[i];
         if (texts && !d.textFits(c->id())) {
             const Size need = d.fitSize(c->id(), c->rect().width());
             out.push_back({LayoutIssue::Kind::TextCut, c->id(), 0,
@@ -63,8 +68,8 @@ void collect(const Dialog& d, Rect area, bool texts, std::vector<LayoutIssue>& o
         for (std::size_t j = i + 1; j < shown.size(); ++j) {
             const Control& a = *shown[i];
             const Control& b = *shown[j];
-            const Rect ra = shownRect(d, a);
-            const Rect rb = shownRect(d, b);
+            const Rect& ra = rects[i];
+            const Rect& rb = rects[j];
             if (empty(ra) || empty(rb) || !intersects(ra, rb)) continue;
             // A group box frames what lies wholly inside it.
             if (isGroupBox(a) && inside(rb, ra)) continue;

@@ -148,7 +148,8 @@ void ScopePage::layout() {
     place(kClear, x0, 521 + 2 * s, column, 36);
     place(kPause, x0, 557 + 3 * s, column, 36);
 
-    plot_.attach(this, kPlotHost);
+    // A trial layout (the window's minimum size) needs no new plot images.
+    if (!inLayoutTrial()) plot_.attach(this, kPlotHost);
     plot_.setShowLabels(showCoordinates_);
 }
 

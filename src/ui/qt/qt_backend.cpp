@@ -12,7 +12,9 @@
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTimer>
+#include <unordered_map>
 
+#include "platform/text.h"
 #include "ui/qt/qt_draw.h"
 #include "ui/qt/qt_view.h"
 
@@ -143,6 +145,34 @@ struct QtBackend::Impl {
     std::unique_ptr<QObject> receiver;  // context of posted tasks and of the focus hook
     std::unique_ptr<KeyFilter> keys;
     std::function<void(Dialog&)> modalHook;
+    // Text sizes by font, wrap width and text: layouts measure the same
+    // texts over and over (a minimum-size search lays the pages out ~20 times).
+    std::unordered_map<std::u16string, Size> measured;
+
+    Size measure(const QFont& font, std::u16string_view text, int wrapWidth) {
+        std::u16string key = font.key().toStdU16String();
+        key += u'\x1f';
+        key += platform::fromUtf8(std::to_string(wrapWidth));
+        key += u'\x1f';
+        key += text;
+        if (const auto it = measured.find(key); it != measured.end()) return it->second;
+        const QFontMetrics fm(font);
+        Size s;
+        if (wrapWidth < 0) {
+            s = {fm.horizontalAdvance(toQ(text)), fm.height()};
+        } else {
+            // As a label shows it: at word boundaries within the width (0: no wrap).
+            const QString q = toQ(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            const QRect r = wrapWidth > 0
+                                ? fm.boundingRect(QRect(0, 0, wrapWidth, 1 << 20),
+                                                  Qt::TextWordWrap | Qt::AlignLeft, q)
+                                : fm.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), Qt::AlignLeft, q);
+            s = {r.width(), r.height()};
+        }
+        if (measured.size() > 4096) measured.clear();
+        measured.emplace(std::move(key), s);
+        return s;
+    }
 };
 
 QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
@@ -241,8 +271,7 @@ QFont controlFont(const Control& c) {
 }  // namespace
 
 Size QtBackend::measureText(const Control& c, std::u16string_view text) const {
-    const QFontMetrics fm(controlFont(c));
-    return {fm.horizontalAdvance(toQ(text)), fm.height()};
+    return impl_->measure(controlFont(c), text, -1);
 }
 
 ControlChrome QtBackend::chrome() const {
@@ -265,39 +294,27 @@ ControlChrome QtBackend::chrome() const {
 Size QtBackend::contentSize(const Control& c, int width,
                             std::optional<std::u16string_view> other) const {
     const QFont font = controlFont(c);
-    const QFontMetrics fm(font);
     const std::u16string_view own = other ? *other : std::u16string_view(c.text());
-    if (c.kind() == ControlKind::Static) {
-        // As the label wraps it: at word boundaries (QLabel's word wrap).
-        if (own.empty()) return {};
-        const QString text = toQ(own).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        const QRect r = width > 0
-                            ? fm.boundingRect(QRect(0, 0, width, 1 << 20),
-                                              Qt::TextWordWrap | Qt::AlignLeft, text)
-                            : fm.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), Qt::AlignLeft, text);
-        return {r.width(), r.height()};
-    }
+    if (c.kind() == ControlKind::Static)
+        return own.empty() ? Size{} : impl_->measure(font, own, width);
     const QtView* view = viewOf(c.owner());
     QWidget* w = view ? view->widgetOf(c) : nullptr;
     if (w && (c.kind() == ControlKind::ComboBox || c.kind() == ControlKind::DropDownList)) {
         // What QComboBox asks its style for, from the widest item.
         auto* combo = qobject_cast<QComboBox*>(w);
-        int textWidth = c.kind() == ControlKind::ComboBox ? fm.horizontalAdvance(toQ(own)) : 0;
+        int textWidth = c.kind() == ControlKind::ComboBox ? impl_->measure(font, own, -1).width : 0;
         for (int i = 0; i < c.itemCount(); ++i)
-            textWidth = std::max(textWidth, fm.horizontalAdvance(toQ(c.itemText(i))));
+            textWidth = std::max(textWidth, impl_->measure(font, c.itemText(i), -1).width);
         QStyleOptionComboBox opt;
         opt.initFrom(combo);
         opt.editable = combo->isEditable();
-        const QSize need = combo->style()->sizeFromContents(QStyle::CT_ComboBox, &opt,
-                                                            QSize(textWidth, fm.height()), combo);
+        const QSize need = combo->style()->sizeFromContents(
+            QStyle::CT_ComboBox, &opt, QSize(textWidth, QFontMetrics(font).height()), combo);
         return {need.width(), need.height()};
     }
     return ui::contentSize(
-        c, width,
-        [&fm](std::u16string_view s) {
-            return Size{fm.horizontalAdvance(toQ(s)), fm.height()};
-        },
-        chrome(), other);
+        c, width, [&](std::u16string_view s) { return impl_->measure(font, s, -1); }, chrome(),
+        other);
 }
 
 std::optional<Image> grabWindow(const Dialog& dialog) {

@@ -70,6 +70,13 @@ void checkEveryPage(const char* languageFile) {
                 expectNoIssues(w, std::string(languageFile) + " page " + std::to_string(page) +
                                       " at " + std::to_string(size.width) + "x" +
                                       std::to_string(size.height));
+                // Kept for a look by eye: each page at the smallest size.
+                if (size == minimum) {
+                    EXPECT_TRUE(ui::qt::saveWindowPng(
+                        w, fs::path(APP_SCREENSHOT_DIR) /
+                               ("minimum_" + fs::path(languageFile).stem().string() + "_" +
+                                std::to_string(page) + ".png")));
+                }
             }
         }
         // What a larger window gives goes to the lists and text boxes.

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
+#include "ui/layout.h"
 
 namespace app {
 
@@ -47,6 +48,7 @@ bool MainWindow::onInitDialog() {
     context_.showNote = [this](std::u16string note) { showNote(std::move(note)); };
     context_.linkChanged = [this] { updateStatusLine(); };
     buildPages();
+    fitMinimumSize();
     // The thread starts once the pages exist, so that everything it may reach
     // through them is in place before it runs.
     startPollThread();
@@ -74,7 +76,11 @@ void MainWindow::buildPages() {
 }
 
 void MainWindow::layout() {
-    const ui::Rect client = clientRect();
+    layoutFor(clientRect().size());
+}
+
+void MainWindow::layoutFor(ui::Size size) {
+    const ui::Rect client{0, 0, size.width, size.height};
     control(kTabControl)
         .move(ui::Rect::fromXywh(client.left + 5, client.top + 5, client.width() - 10,
                                  client.height() - 26));
@@ -84,6 +90,41 @@ void MainWindow::layout() {
     const ui::Rect tabClient = tabs.clientRect();
     const ui::Rect item = tabs.itemRect(0);
     context_.pageRect = {item.left, item.bottom + 1, tabClient.right - 3, tabClient.bottom - 1};
+}
+
+// The smallest client size at which every page, laid out by its own rules
+// with its texts measured, keeps each control inside and apart from the
+// others with its whole text shown; found by laying the window out at trial
+// sizes. A text that no size lets fit leaves the largest trial size.
+void MainWindow::fitMinimumSize() {
+    const ui::Size now = clientRect().size();
+    const auto fits = [this](ui::Size s) {
+        layoutFor(s);
+        layoutPages();
+        if (!ui::findLayoutIssues(*this, {0, 0, s.width, s.height}).empty()) return false;
+        for (MainPage* p : tabPages_)
+            if (p->exists() && !p->isVisible() && !ui::findLayoutIssues(*p).empty()) return false;
+        return true;
+    };
+    // The toolkit sees only the final layout.
+    beginLayoutTrial();
+    const ui::Size found = ui::smallestFittingSize(
+        {kSmallestSize.width, kSmallestSize.height},
+        {std::max(now.width, kLargestMinimum.width), std::max(now.height, kLargestMinimum.height)},
+        fits);
+    layoutFor(now);
+    layoutPages();
+    endLayoutTrial();
+    setMinimumSize(found);
+    const ui::Rect at = windowRect();
+    if (now.width < found.width || now.height < found.height) {
+        move(ui::Rect::fromXywh(at.left, at.top, std::max(now.width, found.width),
+                                std::max(now.height, found.height)));
+        centerWindow();
+    }
+    layout();
+    layoutPages();
+    tabs_.placePages();
 }
 
 void MainWindow::layoutPages() {
@@ -326,9 +367,11 @@ void MainWindow::onDestroy() {
     context_.linkChanged = nullptr;
 }
 
-ui::KeyAction MainWindow::preTranslateKey(ui::Key /*key*/) {
+ui::KeyAction MainWindow::preTranslateKey(ui::Key key) {
     // Neither Enter nor Escape closes the window; only the close box does.
-    return ui::KeyAction::Swallow;
+    // The other keys move the focus and switch pages.
+    if (key == ui::Key::Enter || key == ui::Key::Escape) return ui::KeyAction::Swallow;
+    return ui::KeyAction::Default;
 }
 
 }  // namespace app

@@ -49,6 +49,10 @@ class MainWindow : public ui::Dialog {
     // at once unless a transaction is under way) before it shows that it
     // waits and lets the thread's end close the window.
     static constexpr int kCloseWaitMs = 100;
+    // The range in which the minimum client size is looked for: a page that
+    // does not fit even the larger one leaves that as the minimum.
+    static constexpr ui::Size kSmallestSize{320, 240};
+    static constexpr ui::Size kLargestMinimum{1000, 730};
 
     // Constructs the pages through the factory. An empty launcher starts a
     // std::thread.
@@ -117,7 +121,9 @@ class MainWindow : public ui::Dialog {
 
   private:
     void layout();
+    void layoutFor(ui::Size client);
     void layoutPages();
+    void fitMinimumSize();
     void buildPages();
     void startPollThread();
     void requestStop();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "ui/dialog.h"
 
 namespace ui {
 namespace {
@@ -141,6 +142,19 @@ void setApplicationTitle(std::u16string_view title) {
 
 DialogUnits Backend::dialogUnits(const resources::DialogTemplate& t) const {
     return DialogUnits::forFont(t.fontPoints);
+}
+
+Size Backend::measureText(const Control& c, std::u16string_view text) const {
+    const DialogUnits u = c.owner().units();
+    int w = 0;
+    for (char16_t ch : text) w += ch >= 0x2E80 ? 2 * u.baseX : u.baseX;
+    return {w, u.baseY};
+}
+
+Size Backend::contentSize(const Control& c, int width,
+                          std::optional<std::u16string_view> text) const {
+    return ui::contentSize(
+        c, width, [this, &c](std::u16string_view s) { return measureText(c, s); }, chrome(), text);
 }
 
 DialogUnits DialogUnits::forFont(int points) {

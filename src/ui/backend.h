@@ -9,6 +9,7 @@
 #include "ui/control.h"
 #include "ui/draw.h"
 #include "ui/geometry.h"
+#include "ui/layout.h"
 
 namespace ui {
 
@@ -42,6 +43,7 @@ enum class WindowChange : std::uint8_t {
     Visible,
     Icon,
     SystemMenu,
+    MinimumSize,
 };
 
 // The backend's side of one window (a modal dialog or a page): it shows the
@@ -92,6 +94,17 @@ class Backend {
     // Dialog units of the template's font as this toolkit draws it; the
     // default is the nominal font of DialogUnits::forFont.
     virtual DialogUnits dialogUnits(const resources::DialogTemplate& t) const;
+    // One line of text in the font of the control's window. The default is
+    // deterministic, from the dialog units: a narrow character is baseX wide,
+    // a wide (CJK) one twice that, the line baseY high.
+    virtual Size measureText(const Control& c, std::u16string_view text) const;
+    // What this toolkit draws around the texts of controls.
+    virtual ControlChrome chrome() const { return {}; }
+    // The size a control needs to show all of its text (ui::contentSize with
+    // the two above, unless the toolkit knows better).
+    // `text` stands in for the control's own text when given.
+    virtual Size contentSize(const Control& c, int width,
+                             std::optional<std::u16string_view> text = {}) const;
 };
 
 // Installs the backend and makes the calling thread the user interface thread;

@@ -177,6 +177,14 @@ void Control::assignCheck(int state) {
     notify(Change::Check);
 }
 
+void Control::setStyleFlags(std::uint32_t flags, bool on) {
+    if (!touch("setStyleFlags")) return;
+    const std::uint32_t next = on ? (style_ | flags) : (style_ & ~flags);
+    if (next == style_) return;
+    style_ = next;
+    notify(Change::Style);
+}
+
 int Control::addItem(std::u16string_view text) {
     return insertItem(static_cast<int>(items_.size()), text);
 }

@@ -47,6 +47,7 @@ enum class Change : std::uint8_t {
     Position,
     Focus,
     TextColor,
+    Style,  // style flags (the default button)
 };
 
 struct ListColumn {
@@ -152,6 +153,8 @@ class Control {
     // action would change it, without the kind check or notifications to handlers.
     void assignText(std::u16string text);
     void assignCheck(int state);
+    // Sets or clears style flags, as BM_SETSTYLE; notifies Change::Style.
+    void setStyleFlags(std::uint32_t flags, bool on);
 
   private:
     friend class Dialog;

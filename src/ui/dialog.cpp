@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace ui {
 namespace {
@@ -155,6 +156,9 @@ void Dialog::destroyWindow(bool runHandlers) {
     if (parent_) std::erase(parent_->children_, this);
     view_.reset();
     controls_.clear();
+    movedControls_.clear();
+    movedWindows_.clear();
+    layoutTrial_ = false;
     focus_ = nullptr;
     parent_ = nullptr;
     exists_ = false;
@@ -168,11 +172,45 @@ Dialog& Dialog::root() {
 }
 
 void Dialog::notifyWindow(WindowChange change) {
+    if (change == WindowChange::Geometry && parent_ && root().layoutTrial_) {
+        std::vector<Dialog*>& moved = root().movedWindows_;
+        if (std::find(moved.begin(), moved.end(), this) == moved.end()) moved.push_back(this);
+        return;
+    }
     if (view_) view_->windowChanged(change);
 }
 
 void Dialog::notifyControl(Control& control, Change change, int index) {
+    if (change == Change::Geometry && root().layoutTrial_) {
+        std::vector<Control*>& moved = root().movedControls_;
+        if (std::find(moved.begin(), moved.end(), &control) == moved.end())
+            moved.push_back(&control);
+        return;
+    }
     if (view_) view_->controlChanged(control, change, index);
+}
+
+void Dialog::beginLayoutTrial() {
+    if (touch("Dialog::beginLayoutTrial")) root().layoutTrial_ = true;
+}
+
+bool Dialog::inLayoutTrial() const {
+    const Dialog* d = this;
+    while (d->parent_) d = d->parent_;
+    return d->layoutTrial_;
+}
+
+void Dialog::endLayoutTrial() {
+    if (!touch("Dialog::endLayoutTrial")) return;
+    Dialog& r = root();
+    r.layoutTrial_ = false;
+    // Windows first: a page's controls are placed inside it.
+    const std::vector<Dialog*> windows = std::exchange(r.movedWindows_, {});
+    for (Dialog* d : windows)
+        if (d->exists_) d->notifyWindow(WindowChange::Geometry);
+    // Controls live as long as their window; a trial creates and destroys none.
+    const std::vector<Control*> controls = std::exchange(r.movedControls_, {});
+    for (Control* c : controls) c->owner_->notifyControl(*c, Change::Geometry, -1);
 }
 
 void Dialog::setCaption(std::u16string_view caption) {
@@ -188,6 +226,12 @@ void Dialog::move(const Rect& rect) {
     notifyWindow(WindowChange::Geometry);
     if (resized && sizeState_ != SizeState::Minimized)
         onSize(sizeState_, rect.width(), rect.height());
+}
+
+void Dialog::setMinimumSize(Size client) {
+    if (!touch("Dialog::setMinimumSize") || minimumSize_ == client) return;
+    minimumSize_ = client;
+    notifyWindow(WindowChange::MinimumSize);
 }
 
 void Dialog::centerWindow() {
@@ -351,6 +395,51 @@ void Dialog::setRadioGroupIndex(int firstId, int index) {
         group[i]->assignCheck(static_cast<int>(i) == index ? 1 : 0);
 }
 
+void Dialog::setDefaultButton(int id) {
+    if (!touch("Dialog::setDefaultButton")) return;
+    if (id != 0 && (!find(id) || find(id)->kind() != ControlKind::PushButton)) {
+        reportViolation("dialog " + std::to_string(templateId_) + ": control " +
+                        std::to_string(id) + " is no push button to be the default");
+        return;
+    }
+    for (const auto& c : controls_)
+        if (c->kind() == ControlKind::PushButton)
+            c->setStyleFlags(style::kDefaultButton, c->id() == id);
+}
+
+int Dialog::defaultButton() const {
+    for (const auto& c : controls_)
+        if (c->kind() == ControlKind::PushButton && c->hasStyle(style::kDefaultButton))
+            return c->id();
+    return 0;
+}
+
+Size Dialog::fitSize(int id, int width) const {
+    const Control& c = control(id);
+    if (const Backend* b = currentBackend()) return b->contentSize(c, width);
+    return {};
+}
+
+Size Dialog::fitSizeFor(int id, std::u16string_view text) const {
+    const Control& c = control(id);
+    if (const Backend* b = currentBackend()) return b->contentSize(c, 0, text);
+    return {};
+}
+
+bool Dialog::textFits(int id) const {
+    const Control& c = control(id);
+    const Backend* b = currentBackend();
+    if (!b) return true;
+    if (c.kind() == ControlKind::ListView)
+        return columnFits(
+            c, [b, &c](std::u16string_view s) { return b->measureText(c, s); }, b->chrome());
+    const Rect r = c.rect();
+    const Size need = b->contentSize(c, r.width());
+    // A combo box's rectangle includes its list: only the closed box counts.
+    const bool combo = c.kind() == ControlKind::ComboBox || c.kind() == ControlKind::DropDownList;
+    return need.width <= r.width() && (combo || need.height <= r.height());
+}
+
 Control* Dialog::focus() const {
     const Dialog* d = this;
     while (d->parent_) d = d->parent_;
@@ -484,30 +573,155 @@ bool Dialog::userKey(Key key) {
             case KeyAction::Default:
                 break;
         }
-        // A page presses its own focused button on Enter before its parents
-        // are asked; it has no OK or Cancel of its own.
-        if (d->parent_ && key == Key::Enter && onButton && &focused->owner() == d) {
-            d->onCommand(focused->id());
-            return false;
+        // A page presses its own focused or default button on Enter before
+        // its parents are asked; it has no OK or Cancel of its own.
+        if (d->parent_ && key == Key::Enter && focused && &focused->owner() == d) {
+            if (onButton) {
+                d->onCommand(focused->id());
+                return false;
+            }
+            if (const int id = d->defaultButton(); id != 0 && d->usable(d->control(id))) {
+                d->onCommand(id);
+                return false;
+            }
         }
     }
-    // The modal dialog's own handling, as IsDialogMessage does it.
+    if (key == Key::Enter || key == Key::Escape) return r.commandKey(key, focused);
+    return r.navigationKey(key, focused);
+}
+
+// The modal dialog's own handling of Enter and Escape, as IsDialogMessage does it.
+bool Dialog::commandKey(Key key, Control* focused) {
     if (key == Key::Escape) {
-        r.onCommand(kIdCancel);
+        onCommand(kIdCancel);
         return false;
     }
-    if (onButton) {
+    if (focused && focused->kind() == ControlKind::PushButton && focused->visible_ &&
+        focused->enabled_) {
         focused->owner().onCommand(focused->id());
         return false;
     }
-    for (const auto& c : r.controls_) {
+    for (const auto& c : controls_) {
         if (c->kind() == ControlKind::PushButton && c->hasStyle(style::kDefaultButton)) {
-            if (c->enabled_) r.onCommand(c->id());
+            if (c->enabled_) onCommand(c->id());
             return false;
         }
     }
-    r.onCommand(kIdOk);
+    onCommand(kIdOk);
     return false;
+}
+
+bool Dialog::usable(const Control& c) const {
+    if (!c.visible_ || !c.enabled_) return false;
+    for (const Dialog* d = &c.owner(); d; d = d->parent_)
+        if (!d->exists_ || !d->visible_) return false;
+    return true;
+}
+
+void Dialog::tabOrder(std::vector<Control*>& out) {
+    for (const auto& c : controls_) {
+        out.push_back(c.get());
+        for (Dialog* page : children_)
+            if (page->hostId_ == c->id() && page->visible_) page->tabOrder(out);
+    }
+}
+
+// A radio group is one stop: the checked button, else the first usable one,
+// when any button of the group has the tab-stop style.
+bool Dialog::isTabStop(Control& c) {
+    if (!c.owner().usable(c)) return false;
+    if (c.kind() != ControlKind::RadioButton) return c.hasStyle(style::kTabStop);
+    Dialog& d = c.owner();
+    const std::vector<Control*> group = d.radioGroupOf(d.indexOf(c));
+    bool stops = false;
+    Control* stop = nullptr;
+    for (Control* r : group) {
+        stops = stops || r->hasStyle(style::kTabStop);
+        if (!d.usable(*r)) continue;
+        if (r->check_ != 0) {
+            stop = r;
+            break;
+        }
+        if (!stop) stop = r;
+    }
+    return stops && stop == &c;
+}
+
+bool Dialog::navigationKey(Key key, Control* focused) {
+    switch (key) {
+        case Key::Tab:
+        case Key::BackTab: {
+            std::vector<Control*> order;
+            tabOrder(order);
+            const auto at = std::find(order.begin(), order.end(), focused);
+            const int n = static_cast<int>(order.size());
+            const int from = at == order.end() ? -1 : static_cast<int>(at - order.begin());
+            const int step = key == Key::Tab ? 1 : -1;
+            int i = from < 0 ? (step > 0 ? -1 : n) : from;
+            for (int tries = 0; tries < n; ++tries) {
+                i = (i + step + n) % n;
+                Control* c = order[static_cast<std::size_t>(i)];
+                if (c == focused) break;
+                if (isTabStop(*c)) {
+                    focusControl(c, false);
+                    return false;
+                }
+            }
+            return false;
+        }
+        case Key::NextPage:
+        case Key::PreviousPage:
+            switchPage(key == Key::NextPage ? 1 : -1);
+            return false;
+        default:
+            break;
+    }
+    if (!focused || !usable(*focused)) return true;
+    Dialog& owner = focused->owner();
+    if (focused->kind() == ControlKind::RadioButton &&
+        (key == Key::Up || key == Key::Down || key == Key::Left || key == Key::Right)) {
+        std::vector<Control*> group = owner.radioGroupOf(owner.indexOf(*focused));
+        std::erase_if(group, [&](Control* r) { return r != focused && !owner.usable(*r); });
+        const auto at = std::find(group.begin(), group.end(), focused);
+        if (at == group.end() || group.size() < 2) return false;
+        const int n = static_cast<int>(group.size());
+        const int step = key == Key::Down || key == Key::Right ? 1 : -1;
+        Control* next = group[static_cast<std::size_t>((at - group.begin() + step + n) % n)];
+        // An auto radio button is checked and clicked when the focus arrives.
+        focusControl(next, false);
+        owner.checkInGroup(*next);
+        owner.onCommand(next->id());
+        return false;
+    }
+    if (focused->kind() == ControlKind::ListView &&
+        (key == Key::Up || key == Key::Down || key == Key::Home || key == Key::End)) {
+        const int rows = focused->rowCount();
+        if (rows == 0) return false;
+        int current = focused->selectionMark_;
+        if (current < 0) current = focused->firstSelectedRow();
+        int row = 0;
+        if (key == Key::Home) row = 0;
+        if (key == Key::End) row = rows - 1;
+        if (key == Key::Up) row = current < 0 ? 0 : std::max(current - 1, 0);
+        if (key == Key::Down) row = current < 0 ? 0 : std::min(current + 1, rows - 1);
+        owner.userSelectRow(focused->id(), row);
+        focused->ensureVisible(row);
+        return false;
+    }
+    return true;
+}
+
+void Dialog::switchPage(int step) {
+    for (const auto& c : controls_) {
+        if (c->kind() != ControlKind::TabControl || !usable(*c)) continue;
+        const int n = c->itemCount();
+        if (n < 2) return;
+        const int from = std::max(c->selection(), 0);
+        userSelectTab(c->id(), ((from + step) % n + n) % n);
+        // A page just hidden cannot keep the focus.
+        if (focus_ && !usable(*focus_)) focusControl(c.get(), false);
+        return;
+    }
 }
 
 void Dialog::userClose() {

@@ -17,8 +17,22 @@ namespace ui {
 enum class SizeState { Restored, Minimized, Maximized };
 
 // Keys that dialogs treat specially; every other key goes straight to the
-// focused control.
-enum class Key { Enter, Escape };
+// focused control. NextPage is Ctrl+Tab or Ctrl+PgDn, PreviousPage
+// Ctrl+Shift+Tab or Ctrl+PgUp; BackTab is Shift+Tab.
+enum class Key {
+    Enter,
+    Escape,
+    Tab,
+    BackTab,
+    Up,
+    Down,
+    Left,
+    Right,
+    Home,
+    End,
+    NextPage,
+    PreviousPage,
+};
 
 // What preTranslateKey decides for a key.
 enum class KeyAction {
@@ -91,6 +105,10 @@ class Dialog {
     Rect clientRect() const { return {0, 0, rect_.width(), rect_.height()}; }
     // Moves and sizes the window; a new size reaches onSize.
     void move(const Rect& rect);
+    // The smallest client size the user can resize a top-level window to;
+    // {0, 0} for none. Programs may still move() it smaller.
+    void setMinimumSize(Size client);
+    Size minimumSize() const { return minimumSize_; }
     void centerWindow();
     void show(bool on);
     bool isVisible() const { return visible_; }
@@ -115,6 +133,13 @@ class Dialog {
     // that exists at the call still exists; otherwise the task is dropped.
     void post(std::function<void()> task);
 
+    // Layout trials (finding a minimum size): while on, moves of this window's
+    // controls and pages change the layer's state only; the toolkit is told
+    // of the rectangles that changed when the trial ends. Held on the root.
+    void beginLayoutTrial();
+    void endLayoutTrial();
+    bool inLayoutTrial() const;
+
     // --- Controls, by id. An unknown id is a usage error.
     Control& control(int id);
     const Control& control(int id) const;
@@ -134,6 +159,19 @@ class Dialog {
     int radioGroupIndex(int firstId) const;  // -1 when none is checked
     void setRadioGroupIndex(int firstId, int index);
     void setFocus(int id) { control(id).setFocus(); }
+    // Makes the push button the one that Enter presses (DM_SETDEFID); 0 for
+    // none. In a page, Enter presses it while the focus is in the page.
+    void setDefaultButton(int id);
+    int defaultButton() const;  // 0 when none
+    // The size the control needs to show all of its text with the backend's
+    // font and metrics, when given `width` (a static wraps its words to it;
+    // 0: on one line). See Backend::contentSize.
+    Size fitSize(int id, int width = 0) const;
+    // The same for another text that the control will show (Connect and
+    // Disconnect, On and Off), so that room is kept for each.
+    Size fitSizeFor(int id, std::u16string_view text) const;
+    // The control's own text (and items, column headers) fits its rectangle.
+    bool textFits(int id) const;
     // The control with the keyboard focus in this window's tree, or nullptr.
     Control* focus() const;
 
@@ -152,12 +190,22 @@ class Dialog {
     // A row's check box, in a list with list_style::kCheckBoxes.
     bool userCheckRow(int id, int row, bool checked);
     bool userFocus(int id);
-    // Enter or Escape, with the focus where it is: preTranslateKey of the
-    // window with the focus and then of its parents decides first; a page then
-    // presses its own focused push button on Enter; what is left is the modal
-    // dialog's: Escape is Cancel, Enter presses the focused push button, else the
-    // default button (when enabled, even hidden), else OK. Returns true when the
-    // key is to be given to the focused control as an ordinary key.
+    // A key, with the focus where it is: preTranslateKey of the window with the
+    // focus and then of its parents decides first. Then, as the dialog manager
+    // does it:
+    // - Enter: a page presses its own focused push button, else its default
+    //   button; what is left is the modal dialog's: Enter presses the focused
+    //   push button, else the default button (when enabled, even hidden), else OK.
+    // - Escape: the modal dialog's Cancel.
+    // - Tab, BackTab: the next or previous tab stop of the whole window, pages
+    //   included after their host; a list is one stop, a radio group is one
+    //   stop (its checked button).
+    // - Arrows in a radio group: the next or previous button, checked and
+    //   clicked. Up, Down, Home, End in a list: select that row.
+    // - NextPage, PreviousPage: the window's tab control selects the next or
+    //   previous tab (wrapping); a focus left on a hidden page goes to the tabs.
+    // Returns true when the key is to be given to the focused control as an
+    // ordinary key.
     bool userKey(Key key);
     void userClose();  // the close box
     void userSystemCommand(int command);
@@ -216,6 +264,13 @@ class Dialog {
     std::vector<Control*> radioGroupOf(std::size_t index) const;
     void checkInGroup(Control& radio);
     void focusControl(Control* control, bool fromUser);
+    bool commandKey(Key key, Control* focused);
+    bool navigationKey(Key key, Control* focused);
+    // Every control of this window and its shown pages in tab order.
+    void tabOrder(std::vector<Control*>& out);
+    bool isTabStop(Control& c);
+    bool usable(const Control& c) const;
+    void switchPage(int step);
     void resizeTo(Size size);
 
     int templateId_;
@@ -236,6 +291,11 @@ class Dialog {
     SizeState sizeState_ = SizeState::Restored;
     int icon_ = 0;
     std::vector<SystemMenuItem> systemMenu_;
+    Size minimumSize_;
+    // Kept by the root dialog during a layout trial: what was moved unseen.
+    bool layoutTrial_ = false;
+    std::vector<Control*> movedControls_;
+    std::vector<Dialog*> movedWindows_;
     // Kept by the root dialog: the control with the focus in its tree.
     Control* focus_ = nullptr;
 };

@@ -53,7 +53,9 @@ class Recorder : public ui::Dialog {
         Dialog::onSystemCommand(command);
     }
     ui::KeyAction preTranslateKey(ui::Key key) override {
-        log.push_back(key == ui::Key::Enter ? "key enter" : "key escape");
+        log.push_back(key == ui::Key::Enter    ? "key enter"
+                      : key == ui::Key::Escape ? "key escape"
+                                               : "key other");
         return keyAction;
     }
 };

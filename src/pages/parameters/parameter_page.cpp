@@ -142,35 +142,53 @@ void ParameterPage::layoutControls() {
     const auto place = [this](int id, int x, int y, int cx, int cy) {
         control(id).move(ui::Rect::fromXywh(x, y, cx, cy));
     };
-    place(kGroup, 5, 10, w - 10, h - 30);
-    place(kProgress, 5, h - 17, w - 10, 12);
-    const int buttons[] = {kBackupButton, kLoadButton, kImportButton, kFactoryButton,
-                           kEepromButton};
-    for (int i = 0; i < 5; ++i) place(buttons[i], 15 + 150 * i, 35, 130, 40);
-    place(kModelCombo, 765, 45, 130, 300);
-    place(kCompareButton, 905, 40, 55, 30);
-    place(kList, 15, 85, 540, h - 115);
-    place(kDetailLabel, 565, 85, w - 580, 25);
-    place(kDetail, 565, 110, w - 580, h - 205);
-    place(kCurrentLabel, 565, h - 85, 90, 25);
-    place(kCurrentValue, 655, h - 85, 80, 25);
-    place(kNewLabel, 565, h - 55, 90, 25);
-    place(kNewValue, 655, h - 55, 80, 25);
-    place(kWriteButton, 755, h - 55, 90, 25);
-    place(kMemoryMode, 865, h - 85, 100, 25);
-    place(kEepromMode, 865, h - 55, 100, 25);
-
     const data::UiTextTable& texts = context_.uiTexts();
+    // Texts first: the controls are sized to what they show.
     for (const auto& [id, entry] : kCaptions)
         if (texts.present(entry)) setText(id, texts[entry].view());
-    if (texts.present(109)) {
-        setText(kMemoryMode, texts[109].view());
-        showControl(kMemoryMode, true);
+    if (texts.present(109)) setText(kMemoryMode, texts[109].view());
+    if (texts.present(110)) setText(kEepromMode, texts[110].view());
+
+    place(kGroup, 5, 10, w - 10, h - 30);
+    place(kProgress, 5, h - 17, w - 10, 12);
+    // The buttons keep their nominal width while the row has room, else
+    // shrink to their texts; the model choice follows them.
+    const int buttons[] = {kBackupButton, kLoadButton, kImportButton, kFactoryButton,
+                           kEepromButton};
+    const int comboWidth = std::max(130, fitSize(kModelCombo).width);
+    const int compareWidth = std::max(55, fitSize(kCompareButton).width);
+    int wanted = 0;
+    for (int id : buttons) wanted += std::max(130, fitSize(id).width) + 20;
+    const bool roomy = 15 + wanted + comboWidth + 10 + compareWidth + 15 <= w;
+    int x = 15;
+    for (int id : buttons) {
+        const int bw = std::max(roomy ? 130 : 90, fitSize(id).width);
+        place(id, x, 35, bw, 40);
+        x += bw + (roomy ? 20 : 10);
     }
-    if (texts.present(110)) {
-        setText(kEepromMode, texts[110].view());
-        showControl(kEepromMode, true);
-    }
+    place(kModelCombo, x, 45, comboWidth, 300);
+    place(kCompareButton, x + comboWidth + 10, 40, compareWidth, 30);
+
+    // The right pane is as wide as its bottom row needs (or its nominal
+    // width); the list takes the rest and grows with the page.
+    const int labelWidth = std::max({90, fitSize(kCurrentLabel).width, fitSize(kNewLabel).width});
+    const int writeWidth = std::max(90, fitSize(kWriteButton).width);
+    const int modeWidth = std::max({100, fitSize(kMemoryMode).width, fitSize(kEepromMode).width});
+    const int paneWidth = std::max(389, labelWidth + 80 + 20 + writeWidth + 20 + modeWidth);
+    const int paneX = w - 15 - paneWidth;
+    place(kList, 15, 85, paneX - 25, h - 115);
+    place(kDetailLabel, paneX, 85, paneWidth, 25);
+    place(kDetail, paneX, 110, paneWidth, h - 205);
+    place(kCurrentLabel, paneX, h - 85, labelWidth, 25);
+    place(kCurrentValue, paneX + labelWidth, h - 85, 80, 25);
+    place(kNewLabel, paneX, h - 55, labelWidth, 25);
+    place(kNewValue, paneX + labelWidth, h - 55, 80, 25);
+    place(kWriteButton, paneX + labelWidth + 100, h - 55, writeWidth, 25);
+    place(kMemoryMode, w - 15 - modeWidth, h - 85, modeWidth, 25);
+    place(kEepromMode, w - 15 - modeWidth, h - 55, modeWidth, 25);
+
+    if (texts.present(109)) showControl(kMemoryMode, true);
+    if (texts.present(110)) showControl(kEepromMode, true);
 }
 
 void ParameterPage::onDestroy() {
@@ -313,9 +331,11 @@ void ParameterPage::onListClick(int /*id*/, int /*row*/) {
     // The selection is picked up by the next refresh.
 }
 
-ui::KeyAction ParameterPage::preTranslateKey(ui::Key /*key*/) {
+ui::KeyAction ParameterPage::preTranslateKey(ui::Key key) {
     // Enter and Escape go to the focused control; they never end the page.
-    return ui::KeyAction::Deliver;
+    // Tab and the other keys are the dialog manager's.
+    if (key == ui::Key::Enter || key == ui::Key::Escape) return ui::KeyAction::Deliver;
+    return ui::KeyAction::Default;
 }
 
 void ParameterPage::setProgress(int position) {

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
+#include "ui/layout.h"
 
 namespace pages {
 namespace {
@@ -145,43 +146,56 @@ void ScopePage::fillNewControls() {
 void ScopePage::layout() {
     if (!exists()) return;
     move(context_.pageRect);
+    showTexts();
     const int W = clientRect().width();
     const int H = clientRect().height();
-    const int x0 = W - 135;
-    const int right = W - 69;
+    // The control column is as wide as its widest text needs (130 at least):
+    // a label beside its choice, a quantity's name, a button's either caption.
+    const int labelWidth =
+        std::max(65, ui::widestFit(*this, {kPeriodLabel, kPointsLabel, kXGridLabel, kYGridLabel}));
+    const int choiceWidth = std::max(65, ui::widestFit(*this, {kPeriod, kXGrid, kYGrid}));
+    const int toggleWidth = std::max({45, fitSizeFor(kOnOff[0], uiText(111, u"开启")).width,
+                                      fitSizeFor(kOnOff[0], uiText(112, u"关闭")).width});
+    const int column = std::max({130, labelWidth + 4 + choiceWidth, toggleWidth + 45,
+                                 ui::widestFit(*this, {kQuantity[0], kQuantity[1], kQuantity[2],
+                                                       kShowCoordinates, kRange, kClear}),
+                                 fitSizeFor(kPause, uiText(120, u"暂停")).width,
+                                 fitSizeFor(kPause, uiText(121, u"继续")).width});
+    const int x0 = W - column - 5;
+    const int right = W - choiceWidth - 5;
     const auto place = [this](int id, int x, int y, int w, int h) {
         control(id).move(ui::Rect::fromXywh(x, y, w, h));
     };
     const int band = kRows * kRowHeight;
-    place(kPlotHost, 5, 5, W - 145, H - 10 - band);
-    placeRows(W, H);
-    place(kCursorX, x0, 5, 130, 28);
+    place(kPlotHost, 5, 5, std::max(x0 - 10, 0), std::max(H - 10 - band, 0));
+    placeRows(x0 - 5, H);
+    place(kCursorX, x0, 5, column, 22);
     for (int k = 0; k < kChannels; ++k) {
         const auto i = static_cast<std::size_t>(k);
-        place(kCursorY[i], x0, 5 + 30 * (k + 1), 130, 28);
-        place(kSwatch[i], x0, 130 + 60 * k, 85, 25);
-        place(kOnOff[i], W - 49, 130 + 60 * k, 45, 25);
-        place(kQuantity[i], x0, 160 + 60 * k, 130, 20);
+        place(kCursorY[i], x0, 5 + 24 * (k + 1), column, 22);
+        place(kSwatch[i], x0, 106 + 60 * k, column - toggleWidth - 5, 25);
+        place(kOnOff[i], W - toggleWidth - 5, 106 + 60 * k, toggleWidth, 25);
+        place(kQuantity[i], x0, 136 + 60 * k, column, 20);
     }
-    place(kPeriodLabel, x0, 319, 65, 16);
-    place(kPeriod, right, 315, 65, 20);
-    place(kPointsLabel, x0, 345, 65, 25);
-    place(kPointsValue, right, 345, 65, 25);
-    place(kPointsSlider, x0, 375, 130, 40);
-    place(kXGridLabel, x0, 431, 65, 16);
-    place(kXGrid, right, 427, 65, 20);
-    place(kYGridLabel, x0, 461, 65, 16);
-    place(kYGrid, right, 457, 65, 20);
-    place(kShowCoordinates, x0, 487, 130, 20);
+    place(kPeriodLabel, x0, 295, labelWidth, 16);
+    place(kPeriod, right, 291, choiceWidth, 20);
+    place(kPointsLabel, x0, 321, labelWidth, 25);
+    place(kPointsValue, right, 321, choiceWidth, 25);
+    place(kPointsSlider, x0, 351, column, 40);
+    place(kXGridLabel, x0, 407, labelWidth, 16);
+    place(kXGrid, right, 403, choiceWidth, 20);
+    place(kYGridLabel, x0, 437, labelWidth, 16);
+    place(kYGrid, right, 433, choiceWidth, 20);
+    place(kShowCoordinates, x0, 463, column, 20);
     // The three buttons share what is left below the control column.
-    const int s = (H - 629) / 4;
-    place(kRange, x0, 509 + s, 130, 40);
-    place(kClear, x0, 549 + 2 * s, 130, 40);
-    place(kPause, x0, 589 + 3 * s, 130, 40);
+    const int s = std::max((H - 5 - 485 - 3 * 36) / 4, 4);
+    place(kRange, x0, 485 + s, column, 36);
+    place(kClear, x0, 521 + 2 * s, column, 36);
+    place(kPause, x0, 557 + 3 * s, column, 36);
 
-    plot_.attach(this, kPlotHost);
+    // A trial layout (the window's minimum size) needs no new plot images.
+    if (!inLayoutTrial()) plot_.attach(this, kPlotHost);
     plot_.setShowLabels(showCoordinates_);
-    showTexts();
 }
 
 void ScopePage::placeRows(int width, int height) {
@@ -193,8 +207,9 @@ void ScopePage::placeRows(int width, int height) {
     const auto row = [this](int y, std::initializer_list<Item> items) {
         int x = 5;
         for (const Item& i : items) {
-            control(i.id).move(ui::Rect::fromXywh(x, y, i.w, kRowHeight - 6));
-            x += i.w + 5;
+            const int w = std::max(i.w, fitSize(i.id).width);
+            control(i.id).move(ui::Rect::fromXywh(x, y, w, kRowHeight - 6));
+            x += w + 5;
         }
     };
     const int top = height - 5 - kRows * kRowHeight + 4;
@@ -217,7 +232,8 @@ void ScopePage::placeRows(int width, int height) {
                            {kExportCsv, 55},
                            {kExportPng, 55},
                            {kExportWhole, 130}});
-    const int readout = std::max(width - 145 - 300, 100);
+    // `width` ends where the control column begins.
+    const int readout = std::max(width - 5 - 300, 100);
     row(top + 2 * kRowHeight, {{kCursorReadout, readout}, {kHint, 290}});
 }
 

@@ -110,18 +110,28 @@ void StatusPage::layout() {
     }
     place(kStationLabel, 435, 59, 100, 16);
     place(kStationList, 540, 55, 45, 18);
-    place(kConnectButton, 465, 95, 90, 36);
-    place(kStatusGroup, 10, 170, 420, 300);
-    place(kStatusList, 20, 200, 400, 260);
-    place(kAlarmText, 10, 480, 420, 165);
-    place(kIoGroup, 440, 170, w - 450, h - 180);
+    // Room for either caption of the button.
+    const int connectWidth =
+        std::max({90, fitSizeFor(kConnectButton, context_.uiText(8, u"连接")).width,
+                  fitSizeFor(kConnectButton, context_.uiText(9, u"断开")).width});
+    place(kConnectButton, 510 - connectWidth / 2, 95, connectWidth, 36);
+    // The status list and the alarm text take half of a wider page and share
+    // its height; the I/O frame takes the rest.
+    const int left = std::max(420, 420 + (w - 969) / 2);
+    const int alarmHeight = std::max(80, (h - 170) / 3);
+    const int statusHeight = h - 170 - alarmHeight - 15;
+    place(kStatusGroup, 10, 170, left, statusHeight);
+    place(kStatusList, 20, 200, left - 20, statusHeight - 40);
+    place(kAlarmText, 10, h - alarmHeight - 5, left, alarmHeight);
+    const int ioLeft = left + 20;
+    place(kIoGroup, ioLeft, 170, w - ioLeft - 10, h - 180);
     const int ioHeight = (h - 240) / 2;
     const int inputsTop = 200;
     const int outputsTop = 200 + ioHeight + 20;
-    place(kInputGroup, 450, inputsTop, w - 470, ioHeight);
-    place(kOutputGroup, 450, outputsTop, w - 470, ioHeight);
+    place(kInputGroup, ioLeft + 10, inputsTop, w - ioLeft - 30, ioHeight);
+    place(kOutputGroup, ioLeft + 10, outputsTop, w - ioLeft - 30, ioHeight);
     const auto placeBox = [&](int id, int top, int i) {
-        place(id, 460 + 125 * (i % 4), top + 25 + 30 * (i / 4), 120, 20);
+        place(id, ioLeft + 20 + 125 * (i % 4), top + 25 + 30 * (i / 4), 120, 20);
     };
     for (int i = 0; i < kInputCount; ++i) placeBox(kFirstInputBox + i, inputsTop, i);
     for (int i = 0; i < kOutputCount; ++i)

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -9,8 +10,12 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QTableWidget>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
+#include <unordered_map>
 
+#include "platform/text.h"
 #include "ui/qt/qt_draw.h"
 #include "ui/qt/qt_view.h"
 
@@ -21,6 +26,45 @@ QString toQ(std::u16string_view s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// The dialog layer's name of a key press, when it has one.
+std::optional<Key> layerKey(const QKeyEvent& ke) {
+    const Qt::KeyboardModifiers mods = ke.modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = (mods & Qt::ControlModifier) != 0;
+    const bool plain = mods == Qt::NoModifier;
+    switch (ke.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return Key::Enter;
+        case Qt::Key_Escape:
+            return Key::Escape;
+        case Qt::Key_Tab:
+            if (ctrl) return (mods & Qt::ShiftModifier) ? Key::PreviousPage : Key::NextPage;
+            return (mods & Qt::ShiftModifier) ? Key::BackTab : Key::Tab;
+        case Qt::Key_Backtab:  // Shift+Tab arrives as this
+            return ctrl ? Key::PreviousPage : Key::BackTab;
+        case Qt::Key_PageDown:
+            if (ctrl) return Key::NextPage;
+            return std::nullopt;
+        case Qt::Key_PageUp:
+            if (ctrl) return Key::PreviousPage;
+            return std::nullopt;
+        case Qt::Key_Up:
+            return plain ? std::optional(Key::Up) : std::nullopt;
+        case Qt::Key_Down:
+            return plain ? std::optional(Key::Down) : std::nullopt;
+        case Qt::Key_Left:
+            return plain ? std::optional(Key::Left) : std::nullopt;
+        case Qt::Key_Right:
+            return plain ? std::optional(Key::Right) : std::nullopt;
+        case Qt::Key_Home:
+            return plain ? std::optional(Key::Home) : std::nullopt;
+        case Qt::Key_End:
+            return plain ? std::optional(Key::End) : std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
 class KeyFilter final : public QObject {
   public:
     explicit KeyFilter(WidgetRegistry& registry) : registry_(registry) {}
@@ -28,25 +72,34 @@ class KeyFilter final : public QObject {
     bool eventFilter(QObject* object, QEvent* event) override {
         if (event->type() != QEvent::KeyPress || delivering_) return false;
         const auto* ke = static_cast<QKeyEvent*>(event);
-        Key key;
-        switch (ke->key()) {
-            case Qt::Key_Return:
-            case Qt::Key_Enter:
-                key = Key::Enter;
-                break;
-            case Qt::Key_Escape:
-                key = Key::Escape;
-                break;
-            default:
-                return false;
-        }
+        const std::optional<Key> key = layerKey(*ke);
+        if (!key) return false;
         auto* widget = qobject_cast<QWidget*>(object);
         const WidgetOwner owner = widget ? registry_.find(widget) : WidgetOwner{};
         if (!owner.view) return false;
+        // Arrows and Home/End are the dialog manager's only in radio groups
+        // and lists; elsewhere (edits, combo boxes) they stay the widget's.
+        const ControlKind kind = owner.control ? owner.control->kind() : ControlKind::Static;
+        switch (*key) {
+            case Key::Up:
+            case Key::Down:
+                if (kind != ControlKind::RadioButton && kind != ControlKind::ListView) return false;
+                break;
+            case Key::Left:
+            case Key::Right:
+                if (kind != ControlKind::RadioButton) return false;
+                break;
+            case Key::Home:
+            case Key::End:
+                if (kind != ControlKind::ListView) return false;
+                break;
+            default:
+                break;
+        }
         Dialog& dialog = owner.view->dialog();
         if (owner.control) dialog.userFocus(owner.control->id());
         QPointer<QWidget> target(widget);
-        if (dialog.root().userKey(key) && target) {
+        if (dialog.root().userKey(*key) && target) {
             // Handed back as an ordinary key, past this filter.
             delivering_ = true;
             QKeyEvent copy(ke->type(), ke->key(), ke->modifiers(), ke->text());
@@ -93,6 +146,34 @@ struct QtBackend::Impl {
     std::unique_ptr<QObject> receiver;  // context of posted tasks and of the focus hook
     std::unique_ptr<KeyFilter> keys;
     std::function<void(Dialog&)> modalHook;
+    // Text sizes by font, wrap width and text: layouts measure the same
+    // texts over and over (a minimum-size search lays the pages out ~20 times).
+    std::unordered_map<std::u16string, Size> measured;
+
+    Size measure(const QFont& font, std::u16string_view text, int wrapWidth) {
+        std::u16string key = font.key().toStdU16String();
+        key += u'\x1f';
+        key += platform::fromUtf8(std::to_string(wrapWidth));
+        key += u'\x1f';
+        key += text;
+        if (const auto it = measured.find(key); it != measured.end()) return it->second;
+        const QFontMetrics fm(font);
+        Size s;
+        if (wrapWidth < 0) {
+            s = {fm.horizontalAdvance(toQ(text)), fm.height()};
+        } else {
+            // As a label shows it: at word boundaries within the width (0: no wrap).
+            const QString q = toQ(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            const QRect r = wrapWidth > 0
+                                ? fm.boundingRect(QRect(0, 0, wrapWidth, 1 << 20),
+                                                  Qt::TextWordWrap | Qt::AlignLeft, q)
+                                : fm.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), Qt::AlignLeft, q);
+            s = {r.width(), r.height()};
+        }
+        if (measured.size() > 4096) measured.clear();
+        measured.emplace(std::move(key), s);
+        return s;
+    }
 };
 
 QtBackend::QtBackend() : impl_(std::make_unique<Impl>()) {
@@ -185,6 +266,65 @@ Rect QtBackend::workArea() const {
     return Rect::fromXywh(r.x(), r.y(), r.width(), r.height());
 }
 
+namespace {
+
+// The font that the control's widget draws with, else the dialog font.
+QFont controlFont(const Control& c) {
+    if (const QtView* view = viewOf(c.owner()))
+        if (const QWidget* w = view->widgetOf(c)) return w->font();
+    const resources::DialogTemplate* t = c.owner().dialogTemplate();
+    return dialogFont(t ? t->fontName : u"", c.owner().units().baseY);
+}
+
+}  // namespace
+
+Size QtBackend::measureText(const Control& c, std::u16string_view text) const {
+    return impl_->measure(controlFont(c), text, -1);
+}
+
+ControlChrome QtBackend::chrome() const {
+    const QStyle* s = QApplication::style();
+    ControlChrome chrome;
+    const int frame = 2 * s->pixelMetric(QStyle::PM_DefaultFrameWidth);
+    const int margin = s->pixelMetric(QStyle::PM_ButtonMargin);
+    chrome.button = {margin + frame + 4, margin + frame};
+    chrome.check = {s->pixelMetric(QStyle::PM_IndicatorWidth) +
+                        s->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + 2,
+                    2};
+    // QLineEdit: its frame, its 2-pixel text margins and the cursor.
+    chrome.edit = {frame + 6, frame + 2};
+    chrome.combo = {2 * s->pixelMetric(QStyle::PM_ComboBoxFrameWidth) +
+                        s->pixelMetric(QStyle::PM_ScrollBarExtent) + 8,
+                    frame + 4};
+    return chrome;
+}
+
+Size QtBackend::contentSize(const Control& c, int width,
+                            std::optional<std::u16string_view> other) const {
+    const QFont font = controlFont(c);
+    const std::u16string_view own = other ? *other : std::u16string_view(c.text());
+    if (c.kind() == ControlKind::Static)
+        return own.empty() ? Size{} : impl_->measure(font, own, width);
+    const QtView* view = viewOf(c.owner());
+    QWidget* w = view ? view->widgetOf(c) : nullptr;
+    if (w && (c.kind() == ControlKind::ComboBox || c.kind() == ControlKind::DropDownList)) {
+        // What QComboBox asks its style for, from the widest item.
+        auto* combo = qobject_cast<QComboBox*>(w);
+        int textWidth = c.kind() == ControlKind::ComboBox ? impl_->measure(font, own, -1).width : 0;
+        for (int i = 0; i < c.itemCount(); ++i)
+            textWidth = std::max(textWidth, impl_->measure(font, c.itemText(i), -1).width);
+        QStyleOptionComboBox opt;
+        opt.initFrom(combo);
+        opt.editable = combo->isEditable();
+        const QSize need = combo->style()->sizeFromContents(
+            QStyle::CT_ComboBox, &opt, QSize(textWidth, QFontMetrics(font).height()), combo);
+        return {need.width(), need.height()};
+    }
+    return ui::contentSize(
+        c, width, [&](std::u16string_view s) { return impl_->measure(font, s, -1); }, chrome(),
+        other);
+}
+
 std::optional<Image> grabWindow(const Dialog& dialog) {
     QtView* view = viewOf(dialog);
     if (!view || !view->window()) return std::nullopt;
@@ -247,6 +387,40 @@ bool toggleRowCheck(Dialog& dialog, int controlId, int row) {
     return true;
 }
 
+namespace {
+
+std::pair<int, Qt::KeyboardModifiers> qtKey(Key key) {
+    switch (key) {
+        case Key::Enter:
+            return {Qt::Key_Return, Qt::NoModifier};
+        case Key::Escape:
+            return {Qt::Key_Escape, Qt::NoModifier};
+        case Key::Tab:
+            return {Qt::Key_Tab, Qt::NoModifier};
+        case Key::BackTab:
+            return {Qt::Key_Backtab, Qt::ShiftModifier};
+        case Key::Up:
+            return {Qt::Key_Up, Qt::NoModifier};
+        case Key::Down:
+            return {Qt::Key_Down, Qt::NoModifier};
+        case Key::Left:
+            return {Qt::Key_Left, Qt::NoModifier};
+        case Key::Right:
+            return {Qt::Key_Right, Qt::NoModifier};
+        case Key::Home:
+            return {Qt::Key_Home, Qt::NoModifier};
+        case Key::End:
+            return {Qt::Key_End, Qt::NoModifier};
+        case Key::NextPage:
+            return {Qt::Key_Tab, Qt::ControlModifier};
+        case Key::PreviousPage:
+            return {Qt::Key_PageUp, Qt::ControlModifier};
+    }
+    return {Qt::Key_unknown, Qt::NoModifier};
+}
+
+}  // namespace
+
 bool sendKey(Dialog& dialog, Key key) {
     QtView* view = viewOf(dialog);
     if (!view) return false;
@@ -256,8 +430,8 @@ bool sendKey(Dialog& dialog, Key key) {
         target = focused ? viewOf(focused->owner())->widgetOf(*focused) : view->window();
     }
     if (!target) return false;
-    QKeyEvent press(QEvent::KeyPress, key == Key::Enter ? Qt::Key_Return : Qt::Key_Escape,
-                    Qt::NoModifier);
+    const auto [code, modifiers] = qtKey(key);
+    QKeyEvent press(QEvent::KeyPress, code, modifiers);
     QCoreApplication::sendEvent(target, &press);
     return true;
 }

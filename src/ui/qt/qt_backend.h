@@ -32,6 +32,10 @@ class QtBackend final : public Backend {
     void post(std::function<void()> task) override;
     std::unique_ptr<DrawContext> createMemoryContext(Size size) override;
     Rect workArea() const override;
+    Size measureText(const Control& c, std::u16string_view text) const override;
+    ControlChrome chrome() const override;
+    Size contentSize(const Control& c, int width,
+                     std::optional<std::u16string_view> text = {}) const override;
 
     // Called inside every modal loop once its window is shown (tests, tools).
     void setModalHook(std::function<void(Dialog&)> hook);
@@ -70,7 +74,7 @@ std::u16string toNameFilters(std::u16string_view mfcFilter);
 bool clickWidget(Dialog& dialog, int controlId);
 // Ticks or clears the check box of a list row as the user's click does.
 bool toggleRowCheck(Dialog& dialog, int controlId, int row);
-// Sends Enter or Escape to the widget that has the keyboard focus.
+// Sends the key (Tab, Ctrl+Tab, ...) to the widget that has the keyboard focus.
 bool sendKey(Dialog& dialog, Key key);
 // Runs the event loop for up to ms milliseconds (0: what is pending now).
 void processEvents(int ms = 0);

@@ -185,6 +185,7 @@ void PageWindow::paintEvent(QPaintEvent* event) {
 TabHost::TabHost(QtView& view, const Control& control, QWidget* parent)
     : QWidget(parent), bar_(new ClickTabBar(this)) {
     auto* bar = static_cast<ClickTabBar*>(bar_);
+    setFocusProxy(bar);
     bar->setDrawBase(false);
     bar->setExpanding(false);
     const int id = control.id();
@@ -235,6 +236,10 @@ QtView::QtView(WidgetRegistry& registry, Dialog& dialog) : registry_(registry), 
     registry_.add(top, {this, nullptr});
     for (const auto& c : dialog.controls()) {
         QWidget* w = makeWidget(*c, top);
+        // The dialog layer decides the tab order; Qt's own Tab chain must not
+        // stop where the template has no tab stop.
+        if (!c->hasStyle(style::kTabStop) && w->focusPolicy() != Qt::NoFocus)
+            w->setFocusPolicy(Qt::ClickFocus);
         widgets_[c.get()] = w;
         registry_.add(w, {this, c.get()});
         pushAll(*c);
@@ -286,6 +291,7 @@ QWidget* QtView::makeWidget(Control& c, QWidget* parent) {
         case ControlKind::PushButton: {
             auto* b = new QPushButton(parent);
             b->setAutoDefault(false);
+            b->setDefault(c.hasStyle(style::kDefaultButton));
             QObject::connect(b, &QAbstractButton::clicked, b, userClick);
             return b;
         }
@@ -357,6 +363,8 @@ QWidget* QtView::makeWidget(Control& c, QWidget* parent) {
             table->setSelectionBehavior(QAbstractItemView::SelectItems);
             table->setShowGrid(false);
             table->setWordWrap(false);
+            // One tab stop: Tab leaves the list, arrows move inside it.
+            table->setTabKeyNavigation(false);
             QObject::connect(table, &QTableWidget::currentCellChanged, table,
                              [this, id](int row, int, int, int) {
                                  if (!pushing() && row >= 0) dialog_.userSelectRow(id, row);
@@ -661,6 +669,10 @@ void QtView::controlChanged(Control& c, Change change, int index) {
             w->setPalette(palette);
             break;
         }
+        case Change::Style:
+            if (auto* b = qobject_cast<QPushButton*>(w); b && c.kind() == ControlKind::PushButton)
+                b->setDefault(c.hasStyle(style::kDefaultButton));
+            break;
     }
 }
 
@@ -686,6 +698,12 @@ void QtView::windowChanged(WindowChange change) {
             break;
         case WindowChange::Geometry:
             applyWindowGeometry();
+            break;
+        case WindowChange::MinimumSize:
+            if (dialog_.isTopLevel()) {
+                const Size m = dialog_.minimumSize();
+                window_->setMinimumSize(m.width, m.height);
+            }
             break;
         case WindowChange::Visible:
             if (!dialog_.isModal() || loop_) window_->setVisible(dialog_.isVisible());

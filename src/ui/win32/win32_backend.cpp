@@ -208,9 +208,23 @@ HWND Win32Backend::Impl::ownerWindow() const {
 }
 
 // Enter and Escape go to the dialog layer, which decides what they do; what it
-// hands back reaches the focused control as an ordinary key. Tab, the arrows
-// of radio groups and mnemonics are the dialog manager's.
+// hands back reaches the focused control as an ordinary key. So do Ctrl+Tab
+// and Ctrl+PgDn (Ctrl+Shift+Tab, Ctrl+PgUp), which switch pages: the dialog
+// manager has no such keys. Tab, the arrows of radio groups and lists and
+// mnemonics are the dialog manager's and the controls' own.
 bool Win32Backend::Impl::preTranslate(MSG& msg) {
+    if (msg.message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 &&
+        (msg.wParam == VK_TAB || msg.wParam == VK_NEXT || msg.wParam == VK_PRIOR)) {
+        for (HWND h = msg.hwnd; h; h = GetParent(h)) {
+            const auto it = shared.owners.find(h);
+            if (it == shared.owners.end()) continue;
+            const bool back =
+                msg.wParam == VK_PRIOR || (msg.wParam == VK_TAB && GetKeyState(VK_SHIFT) < 0);
+            it->second.first->dialog().root().userKey(back ? Key::PreviousPage : Key::NextPage);
+            return true;
+        }
+        return false;
+    }
     if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
         HWND target = msg.hwnd;
         // An open drop-down list takes its own Enter and Escape.
@@ -333,6 +347,34 @@ bool Win32Backend::chineseText() const {
 
 std::u16string Win32Backend::dialogFontFace() const {
     return std::u16string(reinterpret_cast<const char16_t*>(impl_->face.c_str()));
+}
+
+Size Win32Backend::measureText(const Control& /*c*/, std::u16string_view text) const {
+    const ViewShared& s = impl_->shared;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, s.dialogFont);
+    SIZE size{};
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    if (!text.empty())
+        GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.data()),
+                              static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    // Rounded up, so that a text that needs a fraction of a pixel more is not cut.
+    const auto up = [&s](LONG v) { return (static_cast<int>(v) * 96 + s.dpi - 1) / s.dpi; };
+    return {up(size.cx), up(tm.tmHeight)};
+}
+
+ControlChrome Win32Backend::chrome() const {
+    const ViewShared& s = impl_->shared;
+    const auto px = [&s](int metric) { return s.fromDevice(GetSystemMetrics(metric)); };
+    ControlChrome c;
+    c.button = {4 * px(SM_CXEDGE) + 8, 4 * px(SM_CYEDGE) + 4};
+    c.check = {px(SM_CXMENUCHECK) + 6, 2};
+    c.edit = {2 * px(SM_CXEDGE) + 6, 2 * px(SM_CYEDGE) + 4};
+    c.combo = {px(SM_CXVSCROLL) + 2 * px(SM_CXEDGE) + 8, 2 * px(SM_CYEDGE) + 6};
+    return c;
 }
 
 DialogUnits Win32Backend::dialogUnits(const resources::DialogTemplate& t) const {

@@ -35,6 +35,9 @@ class Win32Backend final : public Backend {
     std::unique_ptr<DrawContext> createMemoryContext(Size size) override;
     Rect workArea() const override;
     DialogUnits dialogUnits(const resources::DialogTemplate& t) const override;
+    // Measured with GetTextExtentPoint32 in the dialog font, in 96-DPI pixels.
+    Size measureText(const Control& c, std::u16string_view text) const override;
+    ControlChrome chrome() const override;
 
     // The dialog font for windows created from now on: a CJK-capable face
     // for Chinese texts, the system's dialog font otherwise.

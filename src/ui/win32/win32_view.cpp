@@ -487,6 +487,12 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
             // WM_CTLCOLORSTATIC picks the colour up when the static repaints.
             InvalidateRect(h, nullptr, TRUE);
             break;
+        case Change::Style:
+            if (c.kind() == ControlKind::PushButton)
+                SendMessageW(h, BM_SETSTYLE,
+                             c.hasStyle(style::kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON,
+                             TRUE);
+            break;
     }
 }
 
@@ -539,6 +545,8 @@ void Win32View::windowChanged(WindowChange change) {
         case WindowChange::SystemMenu:
             applySystemMenu();
             break;
+        case WindowChange::MinimumSize:
+            break;  // asked for by WM_GETMINMAXINFO
     }
 }
 
@@ -776,6 +784,19 @@ LRESULT Win32View::handle(HWND h, UINT message, WPARAM wParam, LPARAM lParam) {
                 dialog_.userResize(state, client);
             }
             return 0;
+        case WM_GETMINMAXINFO:
+            if (dialog_.isTopLevel() && dialog_.minimumSize() != Size{}) {
+                // The layer's minimum is of the client area; the frame goes around it.
+                const Size m = dialog_.minimumSize();
+                RECT r{0, 0, shared_.toDevice(m.width), shared_.toDevice(m.height)};
+                AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(h, GWL_STYLE)), FALSE,
+                                   static_cast<DWORD>(GetWindowLongPtrW(h, GWL_EXSTYLE)));
+                auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+                info->ptMinTrackSize.x = r.right - r.left;
+                info->ptMinTrackSize.y = r.bottom - r.top;
+                return 0;
+            }
+            break;
         case WM_SETFOCUS:
             // Back to the control that had the focus in this window.
             if (Control* f = dialog_.focus()) {

@@ -65,10 +65,18 @@ TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
               ui::Rect::fromXywh(5, 10, w - 10, h - 30));
     EXPECT_EQ(page.control(ParameterPage::kFactoryButton).rect(),
               ui::Rect::fromXywh(465, 35, 130, 40));
-    EXPECT_EQ(page.control(ParameterPage::kDetail).rect(),
-              ui::Rect::fromXywh(565, 110, w - 580, h - 205));
-    EXPECT_EQ(page.control(ParameterPage::kEepromMode).rect(),
-              ui::Rect::fromXywh(865, h - 55, 100, 25));
+    // The right pane is as wide as its bottom row's texts need ("Write to
+    // EEPROM" is wider than the nominal 100 pixels); the list takes the rest.
+    const ui::Rect detail = page.control(ParameterPage::kDetail).rect();
+    EXPECT_EQ(detail.right, w - 15);
+    EXPECT_EQ(detail.height(), h - 205);
+    EXPECT_EQ(page.control(ParameterPage::kList).rect(),
+              ui::Rect::fromXywh(15, 85, detail.left - 25, h - 115));
+    const ui::Rect eeprom = page.control(ParameterPage::kEepromMode).rect();
+    EXPECT_EQ(eeprom.right, w - 15);
+    EXPECT_GT(eeprom.width(), 100);
+    EXPECT_TRUE(page.textFits(ParameterPage::kEepromMode));
+    EXPECT_LE(page.control(ParameterPage::kWriteButton).rect().right, eeprom.left);
     EXPECT_EQ(page.control(ParameterPage::kProgress).rect(),
               ui::Rect::fromXywh(5, h - 17, w - 10, 12));
     EXPECT_EQ(page.text(ParameterPage::kEepromButton), u"Save to EEPROM");

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "scope_test_support.h"
+#include "ui/layout.h"
 
 namespace {
 
@@ -75,27 +76,33 @@ TEST(ScopePage, InitialisationFillsTheControlsAndBringsTheSettingsOverSeveralRef
 TEST(ScopePage, TheControlColumnFollowsThePageSize) {
     Host host(threeRows());
     ScopePage& p = host.p();
-    // 983 x 660: the column starts at 848, the buttons share 7 spare pixels;
-    // three rows of 26 pixels under the plot.
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 838, 572));
-    EXPECT_EQ(p.control(ScopePage::kTriggerMode).rect(), ui::Rect::fromXywh(5, 581, 80, 20));
-    EXPECT_EQ(p.control(ScopePage::kHint).rect().bottom, 653);
-    EXPECT_EQ(p.control(ScopePage::kCursorY[2]).rect(), ui::Rect::fromXywh(848, 95, 130, 28));
-    EXPECT_EQ(p.control(ScopePage::kSwatch[2]).rect(), ui::Rect::fromXywh(848, 250, 85, 25));
-    EXPECT_EQ(p.control(ScopePage::kOnOff[2]).rect(), ui::Rect::fromXywh(934, 250, 45, 25));
-    EXPECT_EQ(p.control(ScopePage::kQuantity[2]).rect(), ui::Rect::fromXywh(848, 280, 130, 20));
-    EXPECT_EQ(p.control(ScopePage::kPeriod).rect(), ui::Rect::fromXywh(914, 315, 65, 20));
-    EXPECT_EQ(p.control(ScopePage::kRange).rect(), ui::Rect::fromXywh(848, 516, 130, 40));
-    EXPECT_EQ(p.control(ScopePage::kPause).rect(), ui::Rect::fromXywh(848, 610, 130, 40));
+    // 983 x 660: the control column, as wide as its widest text and 130 at
+    // least, ends 5 pixels from the right edge; the plot takes the rest. The
+    // buttons share the spare height below the column.
+    const ui::Rect column = p.control(ScopePage::kQuantity[2]).rect();
+    EXPECT_GE(column.width(), 130);
+    EXPECT_EQ(column.right, 983 - 5);
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(),
+              ui::Rect::fromXywh(5, 5, column.left - 10, 650));
+    EXPECT_EQ(p.control(ScopePage::kOnOff[2]).rect().right, column.right);
+    EXPECT_EQ(p.control(ScopePage::kPeriod).rect().right, column.right);
+    EXPECT_EQ(p.control(ScopePage::kPause).rect().right, column.right);
+    EXPECT_LE(p.control(ScopePage::kPause).rect().bottom, 655);
+    EXPECT_GT(p.control(ScopePage::kPause).rect().top,
+              p.control(ScopePage::kClear).rect().bottom + 4);
+    for (const ui::LayoutIssue& issue : ui::findLayoutIssues(p)) ADD_FAILURE() << issue.message;
+    const int pauseTop = p.control(ScopePage::kPause).rect().top;
 
     // A larger window: the plot grows and keeps its samples.
     host.settle();
     p.plot().addSample(0, 5.0);
     host.context.pageRect = {2, 25, 1185, 785};
     p.layout();
-    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(), ui::Rect::fromXywh(5, 5, 1038, 672));
-    EXPECT_EQ(p.plot().clientRect().width(), 1038);
-    EXPECT_EQ(p.control(ScopePage::kPause).rect(), ui::Rect::fromXywh(1048, 685, 130, 40));
+    EXPECT_EQ(p.control(ScopePage::kPlotHost).rect(),
+              ui::Rect::fromXywh(5, 5, column.left - 10 + 200, 750 - 3 * 26));
+    EXPECT_EQ(p.plot().clientRect().width(), column.left - 10 + 200);
+    EXPECT_GT(p.control(ScopePage::kPause).rect().top, pauseTop + 50);
+    EXPECT_LE(p.control(ScopePage::kPause).rect().bottom, 755);
     EXPECT_EQ(p.plot().channel(0).count, 1);
 }
 
@@ -220,9 +227,10 @@ TEST(ScopePage, RefreshShowsTheCursorReadOutsAndTheValueSwatches) {
     ScopePage& p = host.p();
     host.settle();
     // Without labels the plot rectangle lies 10 pixels inside the host's
-    // 838 x 572 client area; 50 points of 5 ms span 0.25 s.
+    // client area; 50 points of 5 ms span 0.25 s.
     const ui::Point host0 = p.control(ScopePage::kPlotHost).screenOrigin();
-    host.backend.setCursorScreenPosition(host0 + ui::Point{828, 10});
+    const int plotWidth = p.control(ScopePage::kPlotHost).clientRect().width();
+    host.backend.setCursorScreenPosition(host0 + ui::Point{plotWidth - 10, 10});
     p.refresh();
     EXPECT_EQ(p.text(ScopePage::kCursorX), u"X: 0.25");
     EXPECT_EQ(p.text(ScopePage::kCursorY[0]), u"Y1: 1000.00");

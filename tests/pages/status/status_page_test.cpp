@@ -541,7 +541,9 @@ TEST_F(StatusPageTest, PageFollowsThePageRectangleAndTakesItsTextsFromTheLanguag
     context.pageRect = {2, 30, 1202, 830};
     page->layoutPage();
     EXPECT_EQ(page->windowRect(), context.pageRect);
-    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440, 170, 750, 620));
+    // Wider, the status list and the I/O frame share the extra width.
+    EXPECT_EQ(page->control(StatusPage::kStatusList).rect().width(), 400 + 115);
+    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440 + 115, 170, 750 - 115, 620));
 
     // A click on a row selects it, scrolls it into view and focuses the list.
     ASSERT_TRUE(page->userClickRow(StatusPage::kStatusList, 1));

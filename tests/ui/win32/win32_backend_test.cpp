@@ -325,6 +325,46 @@ TEST_F(Win32BackendTest, TabControlItemsSelectionAndItemRectangles) {
     EXPECT_EQ(d.selections, std::vector<int>{1064});
 }
 
+TEST_F(Win32BackendTest, CtrlTabSwitchesPagesAndTheMinimumSizeHolds) {
+    Probe d(resources::kMainDialog);
+    ASSERT_TRUE(d.createModeless());
+    ui::Control& c = d.control(1064);
+    for (const char16_t* s : {u"【驱动状态】", u"【驱动参数】", u"【示波器】"}) c.addItem(s);
+    c.setSelection(0);
+    d.setFocus(1064);
+    ui::win32::processEvents();
+    // Ctrl held down, as the keyboard state that GetKeyState reads.
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    PostMessageW(handle(d, 1064), WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_TRUE(waitFor([&] { return c.selection() == 1; }, 2000));
+    PostMessageW(handle(d, 1064), WM_KEYDOWN, VK_PRIOR, 0);
+    EXPECT_TRUE(waitFor([&] { return c.selection() == 0; }, 2000));
+    PostMessageW(handle(d, 1064), WM_KEYDOWN, VK_PRIOR, 0);
+    EXPECT_TRUE(waitFor([&] { return c.selection() == 2; }, 2000)) << "wraps";
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(d.selections.size(), 3u);
+
+    // The layer's minimum is of the client area: the frame comes on top.
+    d.setMinimumSize({600, 400});
+    MINMAXINFO info{};
+    SendMessageW(handle(d), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_GT(info.ptMinTrackSize.x, 600);
+    EXPECT_GT(info.ptMinTrackSize.y, 400);
+
+    // Texts are measured in the dialog font: a longer text is wider.
+    d.setText(1093, u"Write");
+    const ui::Size shortText = d.fitSize(1093);
+    d.setText(1093, u"Write to EEPROM");
+    const ui::Size longText = d.fitSize(1093);
+    EXPECT_GE(shortText.height, 10);
+    EXPECT_GT(longText.width, 2 * shortText.width);
+    d.destroy();
+}
+
 TEST_F(Win32BackendTest, SystemMenuEntriesReachTheHandler) {
     Probe d(resources::kMainDialog);
     ASSERT_TRUE(d.createModeless());

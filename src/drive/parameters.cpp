@@ -287,7 +287,7 @@ Result ParameterService::storeAll() {
 }
 
 data::ValueFileResult ParameterService::loadFile(const std::filesystem::path& path,
-                                                data::RangeCheck ranges) {
+                                                 data::RangeCheck ranges) {
     data::ValueFileResult r = data::readValueFile(
         path, std::span<data::ParameterDefinition>(table_.data(), table_.size()), ranges);
     if (r.ok()) setFileLoaded(true);

@@ -95,6 +95,17 @@ int messageBox(std::u16string_view text, std::u16string_view caption, MessageIco
     return b ? b->messageBox(text, caption, icon) : kIdOk;
 }
 
+bool confirm(std::u16string_view text, std::u16string_view caption) {
+    Backend* b = serviceBackend("confirm");
+    if (g_unattended) {
+        std::fprintf(stderr, "question: %s: %s (answered Cancel)\n",
+                     platform::toUtf8(caption).c_str(), platform::toUtf8(text).c_str());
+        std::fflush(stderr);
+        return false;
+    }
+    return b && b->confirmBox(text, caption) == kIdOk;
+}
+
 std::optional<std::u16string> openFileDialog(std::u16string_view filter) {
     Backend* b = serviceBackend("openFileDialog");
     if (!b || g_unattended) return std::nullopt;

@@ -78,6 +78,8 @@ class Backend {
     virtual void runModalLoop(Dialog& dialog) = 0;
     virtual int messageBox(std::u16string_view text, std::u16string_view caption,
                            MessageIcon icon) = 0;
+    // A question with OK and Cancel, Cancel the default; kIdOk or kIdCancel.
+    virtual int confirmBox(std::u16string_view text, std::u16string_view caption) = 0;
     virtual std::optional<std::u16string> fileDialog(const FileDialogRequest& request) = 0;
     // Any thread: run the task on the user interface thread later.
     virtual void post(std::function<void()> task) = 0;
@@ -117,6 +119,10 @@ int unattendedErrorCount();
 // A message box with an OK button; returns kIdOk.
 int messageBox(std::u16string_view text, std::u16string_view caption,
                MessageIcon icon = MessageIcon::None);
+// Asks before destructive work: true only when the user chose OK. Unattended
+// it is answered Cancel (and written to standard error): nothing that needs a
+// yes runs unasked.
+bool confirm(std::u16string_view text, std::u16string_view caption);
 // The chosen file's full path, or nothing when the user cancels.
 std::optional<std::u16string> openFileDialog(std::u16string_view filter);
 // As openFileDialog; asks before replacing an existing file.

@@ -247,6 +247,14 @@ int HeadlessBackend::messageBox(std::u16string_view text, std::u16string_view ca
     return kIdOk;
 }
 
+int HeadlessBackend::confirmBox(std::u16string_view text, std::u16string_view caption) {
+    questions_.push_back({std::u16string(text), std::u16string(caption), MessageIcon::None});
+    if (confirmAnswers_.empty()) return kIdCancel;
+    const bool ok = confirmAnswers_.front();
+    confirmAnswers_.pop_front();
+    return ok ? kIdOk : kIdCancel;
+}
+
 void HeadlessBackend::queueFileAnswer(std::optional<std::u16string> answer) {
     fileAnswers_.push_back(std::move(answer));
 }

@@ -87,6 +87,7 @@ class HeadlessBackend final : public Backend {
     void runModalLoop(Dialog& dialog) override;
     int messageBox(std::u16string_view text, std::u16string_view caption,
                    MessageIcon icon) override;
+    int confirmBox(std::u16string_view text, std::u16string_view caption) override;
     std::optional<std::u16string> fileDialog(const FileDialogRequest& request) override;
     void post(std::function<void()> task) override;
     std::unique_ptr<DrawContext> createMemoryContext(Size size) override;
@@ -99,6 +100,11 @@ class HeadlessBackend final : public Backend {
     };
     const std::vector<Message>& messages() const { return messages_; }
     void clearMessages() { messages_.clear(); }
+
+    // Questions (confirmBox) asked so far, and their answers in the order
+    // queued: true for OK. A question with no answer left is cancelled.
+    const std::vector<Message>& questions() const { return questions_; }
+    void queueConfirmAnswer(bool ok) { confirmAnswers_.push_back(ok); }
 
     // File dialogs answer in the order queued: a path, or nothing for Cancel.
     // A dialog with no answer left is cancelled.
@@ -146,6 +152,8 @@ class HeadlessBackend final : public Backend {
     };
 
     std::vector<Message> messages_;
+    std::vector<Message> questions_;
+    std::deque<bool> confirmAnswers_;
     std::deque<std::optional<std::u16string>> fileAnswers_;
     std::vector<FileDialogRequest> fileRequests_;
     std::map<int, std::deque<ModalScript>> scripts_;

@@ -150,6 +150,13 @@ int QtBackend::messageBox(std::u16string_view text, std::u16string_view caption,
     return kIdOk;
 }
 
+int QtBackend::confirmBox(std::u16string_view text, std::u16string_view caption) {
+    QMessageBox box(QMessageBox::Question, toQ(caption), toQ(text),
+                    QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeModalWidget());
+    box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok ? kIdOk : kIdCancel;
+}
+
 std::optional<std::u16string> QtBackend::fileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(QApplication::activeModalWidget());
     dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

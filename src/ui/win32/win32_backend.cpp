@@ -409,6 +409,16 @@ int Win32Backend::messageBox(std::u16string_view text, std::u16string_view capti
     return kIdOk;
 }
 
+int Win32Backend::confirmBox(std::u16string_view text, std::u16string_view caption) {
+    const std::u16string t(text);
+    const std::u16string c(caption);
+    const int answer = MessageBoxW(impl_->ownerWindow(), wide(t), wide(c),
+                                   MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2);
+    impl_->lastFocus = nullptr;
+    impl_->followFocus();
+    return answer == IDOK ? kIdOk : kIdCancel;
+}
+
 std::optional<std::u16string> Win32Backend::fileDialog(const FileDialogRequest& request) {
     // "Text\0patterns\0...\0\0", patterns ';'-separated as the layer keeps them.
     std::u16string filter;

@@ -195,6 +195,38 @@ TEST(ParameterPageView, ADriveModelFillsTheFileValuesOnEveryTick) {
     rig.program.language.parameters()[0].fileValue.store(4321, kRelaxed);
     page.refreshView();
     EXPECT_EQ(rig.cell(0, 3), u"4321");
+    EXPECT_EQ(page.sourceName(), models.wideName(1));
+    EXPECT_EQ(page.text(ParameterPage::kGroup),
+              u"Drive parameters - drive model: " + models.wideName(1));
+    EXPECT_TRUE(rig.messages().empty());
+}
+
+TEST(ParameterPageView, ALoadedFileReplacesAChosenDriveModel) {
+    TempDir dir;
+    Rig rig(sampleLanguage());
+    rig.program.loadSampleModels();
+    std::vector<std::u16string> notes;
+    rig.program.context.showNote = [&notes](std::u16string note) { notes.push_back(note); };
+    ParameterPage& page = rig.open();
+    data::ParameterTable& table = rig.program.language.parameters();
+    for (auto& p : table) p.driveValue.store(p.factoryValue, kRelaxed);
+    table[0].driveValue.store(2, kRelaxed);  // P00.00 differs from every model
+    ASSERT_EQ(data::saveValueFile(dir.path() / "mine.dat", table), 1);
+
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 1));
+    page.refreshView();
+    const std::u16string path = platform::fromUtf8((dir.path() / "mine.dat").string());
+    rig.backend.queueFileAnswer(path);
+    page.loadFromFile();
+    // The model choice returns to its prompt, so no tick overwrites the file.
+    EXPECT_EQ(page.control(ParameterPage::kModelCombo).selection(), 0);
+    page.refreshView();
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 3), u"2");
+    EXPECT_EQ(page.sourceName(), u"mine.dat");
+    EXPECT_EQ(page.text(ParameterPage::kGroup), u"Drive parameters - file: mine.dat");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], u"Loaded " + path);
     EXPECT_TRUE(rig.messages().empty());
 }
 
@@ -694,11 +726,22 @@ TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWrit
     page.loadFromFile();
     ASSERT_TRUE(page.fileLoaded());
     const std::size_t resistor = rig.program.indexOf(u"P00.07");  // 10..5000
+
+    // Declined: nothing sent. The question states the source and the count.
+    sim.ok("log on");
+    rig.backend.queueConfirmAnswer(false);
+    page.importFileValues();
+    EXPECT_FALSE(page.busy());
+    ASSERT_EQ(rig.backend.questions().size(), 1u);
+    EXPECT_EQ(rig.backend.questions()[0].text,
+              u"Write the values of file.dat to 94 parameters of the drive?");
+    EXPECT_TRUE(requests(sim).empty());
+
     table[resistor].fileValue.store(9, kRelaxed);
     sim.ok("log on");
     page.importFileValues();
     EXPECT_TRUE(requests(sim).empty());
-    EXPECT_TRUE(rig.backend.questions().empty());
+    EXPECT_EQ(rig.backend.questions().size(), 1u) << "refused before asking";
     ASSERT_EQ(rig.messages().size(), 2u);
     EXPECT_MESSAGE(rig.messages()[1],
                    u"Writing the file values failed!\r\nP00.07 = 9 is outside the range. P00.07 "

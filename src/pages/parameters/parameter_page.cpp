@@ -292,6 +292,11 @@ void ParameterPage::showDriveValueInEntry(const std::u16string& value) {
     setText(kNewValue, value);
 }
 
+void ParameterPage::followDriveValue() {
+    if (lastShownRow_ >= 0 && lastShownRow_ < control(kList).rowCount())
+        showDriveValueInEntry(control(kList).cellText(lastShownRow_, kDriveColumn));
+}
+
 // --- Commands
 
 void ParameterPage::onCommand(int id) {
@@ -659,6 +664,7 @@ void ParameterPage::importFileValues() {
             *report = service_.writeAll(values, job.control());
         },
         [this, report] {
+            followDriveValue();
             if (!report->ok()) {
                 showMessage(97, u"Writing the file values failed!", u"参数导入失败！", 96,
                             ui::MessageIcon::Error, bulkFailureWords(*report));
@@ -689,6 +695,7 @@ void ParameterPage::restoreFactoryValues() {
         "factory restore",
         [this, report](drive::JobContext& job) { *report = service_.factoryValues(job.control()); },
         [this, report] {
+            followDriveValue();
             if (!report->ok()) {
                 showMessage(101, u"Restoring the factory values failed!", u"恢复出厂值失败！", 100,
                             ui::MessageIcon::Error, bulkFailureWords(*report));

@@ -152,6 +152,9 @@ class ParameterPage : public app::MainPage {
     // The "New value" edit shows the selected parameter's drive value and
     // follows it until the user types there.
     void showDriveValueInEntry(const std::u16string& value);
+    // After a bulk write a typed text no longer refers to what the drive
+    // holds: the entry shows the drive value again and follows it.
+    void followDriveValue();
     void updateGroupCaption();
     app::AppContext& context_;
     drive::ParameterService service_;

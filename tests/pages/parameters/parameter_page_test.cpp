@@ -769,10 +769,17 @@ TEST_F(ParameterPageOnADrive, FactoryRestoreAsksFirstAndNamesWhatTheDriveRefused
     EXPECT_TRUE(requests(sim).empty());
     EXPECT_EQ(simParam(sim, speed), 1234);
 
+    // A text typed but not applied does not outlive the bulk write: the
+    // entry follows the drive's new value.
+    rig.pollAndRefresh();
+    rig.select(speed);
+    ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"555"));
     sim.ok("rejectwrite 3");
     rig.backend.queueConfirmAnswer(true);
     page.restoreFactoryValues();
     rig.settle();
+    rig.pollAndRefresh();
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"100");
     ASSERT_EQ(rig.messages().size(), 1u);
     EXPECT_MESSAGE(rig.messages()[0],
                    u"Restoring the factory values failed!\r\nP00.02 = 0: the drive refused the "

@@ -95,15 +95,15 @@ int messageBox(std::u16string_view text, std::u16string_view caption, MessageIco
     return b ? b->messageBox(text, caption, icon) : kIdOk;
 }
 
-bool confirm(std::u16string_view text, std::u16string_view caption) {
-    Backend* b = serviceBackend("confirm");
+bool askYesNo(std::u16string_view text, std::u16string_view caption) {
+    Backend* b = serviceBackend("askYesNo");
     if (g_unattended) {
-        std::fprintf(stderr, "question: %s: %s (answered Cancel)\n",
-                     platform::toUtf8(caption).c_str(), platform::toUtf8(text).c_str());
+        std::fprintf(stderr, "question: %s: %s (answered No)\n", platform::toUtf8(caption).c_str(),
+                     platform::toUtf8(text).c_str());
         std::fflush(stderr);
         return false;
     }
-    return b && b->confirmBox(text, caption) == kIdOk;
+    return b ? b->askYesNo(text, caption) : false;
 }
 
 std::optional<std::u16string> openFileDialog(std::u16string_view filter) {

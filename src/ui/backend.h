@@ -78,9 +78,12 @@ class Backend {
     virtual void runModalLoop(Dialog& dialog) = 0;
     virtual int messageBox(std::u16string_view text, std::u16string_view caption,
                            MessageIcon icon) = 0;
-    // A question with OK and Cancel, Cancel the default; kIdOk or kIdCancel.
-    virtual int confirmBox(std::u16string_view text, std::u16string_view caption) = 0;
     virtual std::optional<std::u16string> fileDialog(const FileDialogRequest& request) = 0;
+    // A question with Yes and No buttons (question icon); true for Yes. A
+    // backend without one answers No.
+    virtual bool askYesNo(std::u16string_view /*text*/, std::u16string_view /*caption*/) {
+        return false;
+    }
     // Any thread: run the task on the user interface thread later.
     virtual void post(std::function<void()> task) = 0;
     virtual std::unique_ptr<DrawContext> createMemoryContext(Size size) = 0;
@@ -119,10 +122,9 @@ int unattendedErrorCount();
 // A message box with an OK button; returns kIdOk.
 int messageBox(std::u16string_view text, std::u16string_view caption,
                MessageIcon icon = MessageIcon::None);
-// Asks before destructive work: true only when the user chose OK. Unattended
-// it is answered Cancel (and written to standard error): nothing that needs a
-// yes runs unasked.
-bool confirm(std::u16string_view text, std::u16string_view caption);
+// Asks before work that cannot be undone; true when the user answers Yes.
+// Unattended runs answer No (and print the question): nobody agreed to it.
+bool askYesNo(std::u16string_view text, std::u16string_view caption);
 // The chosen file's full path, or nothing when the user cancels.
 std::optional<std::u16string> openFileDialog(std::u16string_view filter);
 // As openFileDialog; asks before replacing an existing file.

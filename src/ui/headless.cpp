@@ -247,12 +247,12 @@ int HeadlessBackend::messageBox(std::u16string_view text, std::u16string_view ca
     return kIdOk;
 }
 
-int HeadlessBackend::confirmBox(std::u16string_view text, std::u16string_view caption) {
-    questions_.push_back({std::u16string(text), std::u16string(caption), MessageIcon::None});
-    if (confirmAnswers_.empty()) return kIdCancel;
-    const bool ok = confirmAnswers_.front();
-    confirmAnswers_.pop_front();
-    return ok ? kIdOk : kIdCancel;
+bool HeadlessBackend::askYesNo(std::u16string_view text, std::u16string_view caption) {
+    messages_.push_back({std::u16string(text), std::u16string(caption), MessageIcon::None, true});
+    if (answers_.empty()) return false;
+    const bool yes = answers_.front();
+    answers_.pop_front();
+    return yes;
 }
 
 void HeadlessBackend::queueFileAnswer(std::optional<std::u16string> answer) {

@@ -87,8 +87,8 @@ class HeadlessBackend final : public Backend {
     void runModalLoop(Dialog& dialog) override;
     int messageBox(std::u16string_view text, std::u16string_view caption,
                    MessageIcon icon) override;
-    int confirmBox(std::u16string_view text, std::u16string_view caption) override;
     std::optional<std::u16string> fileDialog(const FileDialogRequest& request) override;
+    bool askYesNo(std::u16string_view text, std::u16string_view caption) override;
     void post(std::function<void()> task) override;
     std::unique_ptr<DrawContext> createMemoryContext(Size size) override;
 
@@ -97,14 +97,15 @@ class HeadlessBackend final : public Backend {
         std::u16string text;
         std::u16string caption;
         MessageIcon icon;
+        bool question = false;  // askYesNo
     };
     const std::vector<Message>& messages() const { return messages_; }
     void clearMessages() { messages_.clear(); }
 
-    // Questions (confirmBox) asked so far, and their answers in the order
-    // queued: true for OK. A question with no answer left is cancelled.
-    const std::vector<Message>& questions() const { return questions_; }
-    void queueConfirmAnswer(bool ok) { confirmAnswers_.push_back(ok); }
+    // Questions (askYesNo) answer in the order queued; one with no answer
+    // left is answered No. Each is recorded in messages() as a question.
+    void queueAnswer(bool yes) { answers_.push_back(yes); }
+    std::size_t pendingAnswers() const { return answers_.size(); }
 
     // File dialogs answer in the order queued: a path, or nothing for Cancel.
     // A dialog with no answer left is cancelled.
@@ -152,8 +153,7 @@ class HeadlessBackend final : public Backend {
     };
 
     std::vector<Message> messages_;
-    std::vector<Message> questions_;
-    std::deque<bool> confirmAnswers_;
+    std::deque<bool> answers_;
     std::deque<std::optional<std::u16string>> fileAnswers_;
     std::vector<FileDialogRequest> fileRequests_;
     std::map<int, std::deque<ModalScript>> scripts_;

@@ -330,27 +330,17 @@ TEST_F(Modal, UnattendedRunsAnswerEveryBoxWithoutTheBackend) {
               ui::kIdOk);
     backend.queueFileAnswer(u"/tmp/backup.dat");
     EXPECT_EQ(ui::saveFileDialog(u"(*.dat)|*.dat||"), std::nullopt);
-    // A question is answered Cancel: nothing destructive runs unasked.
-    backend.queueConfirmAnswer(true);
-    EXPECT_FALSE(ui::confirm(u"Restore?", u"Factory defaults"));
     const std::string err = ::testing::internal::GetCapturedStderr();
     ui::setUnattended(false);
 
-    EXPECT_TRUE(backend.questions().empty());
     EXPECT_TRUE(backend.messages().empty());
     EXPECT_TRUE(backend.fileRequests().empty());
     EXPECT_EQ(ui::unattendedErrorCount(), errorsBefore + 1);
     EXPECT_EQ(err,
               "error: 错误: 语言文件无法使用：\n  文件为空 (answered OK)\n"
-              "warning: 伺服管理软件: 请键入一个数。 (answered OK)\n"
-              "question: Factory defaults: Restore? (answered Cancel)\n");
+              "warning: 伺服管理软件: 请键入一个数。 (answered OK)\n");
     ui::messageBox(u"shown", u"again");
     EXPECT_EQ(backend.messages().size(), 1u);
-    // Attended, the queued answer; with none left, Cancel.
-    EXPECT_TRUE(ui::confirm(u"Restore?", u"Factory defaults"));
-    EXPECT_FALSE(ui::confirm(u"Restore?", u"Factory defaults"));
-    ASSERT_EQ(backend.questions().size(), 2u);
-    EXPECT_EQ(backend.questions()[0].caption, u"Factory defaults");
 }
 
 TEST(FileFilter, ParsesMfcFilterStrings) {

@@ -650,7 +650,7 @@ void ParameterPage::importFileValues() {
         return;
     }
     const std::u16string count = platform::fromUtf8(std::to_string(writableCount()));
-    if (!ui::confirm(
+    if (!ui::askYesNo(
             words(u"Write the values of " + sourceName_ + u" to " + count +
                       u" parameters of the drive?",
                   u"将把 " + sourceName_ + u" 的值写入驱动器的 " + count + u" 个参数，继续吗？"),
@@ -683,7 +683,7 @@ void ParameterPage::importFileValues() {
 void ParameterPage::restoreFactoryValues() {
     if (!app::linkUsable(context_)) return;
     const std::u16string count = platform::fromUtf8(std::to_string(writableCount()));
-    if (!ui::confirm(
+    if (!ui::askYesNo(
             words(u"Write the factory values to " + count +
                       u" parameters of the drive? Their present values are lost.",
                   u"将把驱动器的 " + count + u" 个参数恢复为出厂值，当前值将丢失。继续吗？"),

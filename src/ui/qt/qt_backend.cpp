@@ -150,11 +150,11 @@ int QtBackend::messageBox(std::u16string_view text, std::u16string_view caption,
     return kIdOk;
 }
 
-int QtBackend::confirmBox(std::u16string_view text, std::u16string_view caption) {
+bool QtBackend::askYesNo(std::u16string_view text, std::u16string_view caption) {
     QMessageBox box(QMessageBox::Question, toQ(caption), toQ(text),
-                    QMessageBox::Ok | QMessageBox::Cancel, QApplication::activeModalWidget());
-    box.setDefaultButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok ? kIdOk : kIdCancel;
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeModalWidget());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::u16string> QtBackend::fileDialog(const FileDialogRequest& request) {

@@ -409,14 +409,15 @@ int Win32Backend::messageBox(std::u16string_view text, std::u16string_view capti
     return kIdOk;
 }
 
-int Win32Backend::confirmBox(std::u16string_view text, std::u16string_view caption) {
+bool Win32Backend::askYesNo(std::u16string_view text, std::u16string_view caption) {
     const std::u16string t(text);
     const std::u16string c(caption);
+    // No is the default button: Enter alone does not agree.
     const int answer = MessageBoxW(impl_->ownerWindow(), wide(t), wide(c),
-                                   MB_OKCANCEL | MB_ICONQUESTION | MB_DEFBUTTON2);
+                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     impl_->lastFocus = nullptr;
     impl_->followFocus();
-    return answer == IDOK ? kIdOk : kIdCancel;
+    return answer == IDYES;
 }
 
 std::optional<std::u16string> Win32Backend::fileDialog(const FileDialogRequest& request) {

@@ -29,8 +29,8 @@ class Win32Backend final : public Backend {
     void runModalLoop(Dialog& dialog) override;
     int messageBox(std::u16string_view text, std::u16string_view caption,
                    MessageIcon icon) override;
-    int confirmBox(std::u16string_view text, std::u16string_view caption) override;
     std::optional<std::u16string> fileDialog(const FileDialogRequest& request) override;
+    bool askYesNo(std::u16string_view text, std::u16string_view caption) override;
     void post(std::function<void()> task) override;
     std::unique_ptr<DrawContext> createMemoryContext(Size size) override;
     Rect workArea() const override;

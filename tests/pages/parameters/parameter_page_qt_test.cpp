@@ -36,11 +36,11 @@ class ScriptedDialogs final : public ui::Backend {
         messages.push_back({std::u16string(text), std::u16string(caption), icon});
         return ui::kIdOk;
     }
-    int confirmBox(std::u16string_view text, std::u16string_view caption) override {
+    bool askYesNo(std::u16string_view text, std::u16string_view caption) override {
         questions.push_back({std::u16string(text), std::u16string(caption), ui::MessageIcon::None});
-        const bool ok = !confirmAnswers.empty() && confirmAnswers.front();
+        const bool yes = !confirmAnswers.empty() && confirmAnswers.front();
         if (!confirmAnswers.empty()) confirmAnswers.pop_front();
-        return ok ? ui::kIdOk : ui::kIdCancel;
+        return yes;
     }
     std::optional<std::u16string> fileDialog(const ui::FileDialogRequest& request) override {
         requests.push_back(request);

@@ -729,11 +729,11 @@ TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWrit
 
     // Declined: nothing sent. The question states the source and the count.
     sim.ok("log on");
-    rig.backend.queueConfirmAnswer(false);
+    rig.backend.queueAnswer(false);
     page.importFileValues();
     EXPECT_FALSE(page.busy());
-    ASSERT_EQ(rig.backend.questions().size(), 1u);
-    EXPECT_EQ(rig.backend.questions()[0].text,
+    ASSERT_EQ(rig.questions().size(), 1u);
+    EXPECT_EQ(rig.questions()[0].text,
               u"Write the values of file.dat to 94 parameters of the drive?");
     EXPECT_TRUE(requests(sim).empty());
 
@@ -741,7 +741,7 @@ TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWrit
     sim.ok("log on");
     page.importFileValues();
     EXPECT_TRUE(requests(sim).empty());
-    EXPECT_EQ(rig.backend.questions().size(), 1u) << "refused before asking";
+    EXPECT_EQ(rig.questions().size(), 1u) << "refused before asking";
     ASSERT_EQ(rig.messages().size(), 2u);
     EXPECT_MESSAGE(rig.messages()[1],
                    u"Writing the file values failed!\r\nP00.07 = 9 is outside the range. P00.07 "
@@ -758,14 +758,14 @@ TEST_F(ParameterPageOnADrive, FactoryRestoreAsksFirstAndNamesWhatTheDriveRefused
 
     // Declined: nothing sent.
     sim.ok("log on");
-    rig.backend.queueConfirmAnswer(false);
+    rig.backend.queueAnswer(false);
     page.restoreFactoryValues();
     EXPECT_FALSE(page.busy());
-    ASSERT_EQ(rig.backend.questions().size(), 1u);
-    EXPECT_EQ(rig.backend.questions()[0].text,
+    ASSERT_EQ(rig.questions().size(), 1u);
+    EXPECT_EQ(rig.questions()[0].text,
               u"Write the factory values to 94 parameters of the drive? Their present values "
               u"are lost.");
-    EXPECT_EQ(rig.backend.questions()[0].caption, u"Factory defaults");
+    EXPECT_EQ(rig.questions()[0].caption, u"Factory defaults");
     EXPECT_TRUE(requests(sim).empty());
     EXPECT_EQ(simParam(sim, speed), 1234);
 
@@ -775,7 +775,7 @@ TEST_F(ParameterPageOnADrive, FactoryRestoreAsksFirstAndNamesWhatTheDriveRefused
     rig.select(speed);
     ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"555"));
     sim.ok("rejectwrite 3");
-    rig.backend.queueConfirmAnswer(true);
+    rig.backend.queueAnswer(true);
     page.restoreFactoryValues();
     rig.settle();
     rig.pollAndRefresh();

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "data/value_file.h"
+#include "platform/file_io.h"
 #include "platform/text.h"
 
 namespace drive {
@@ -285,14 +286,22 @@ Result ParameterService::storeAll() {
     return session_.writeRegisters(kEepromCommandRegister, command, timing);
 }
 
+data::ValueFileResult ParameterService::loadFile(const std::filesystem::path& path,
+                                                 data::RangeCheck ranges) {
+    data::ValueFileResult r = data::readValueFile(
+        path, std::span<data::ParameterDefinition>(table_.data(), table_.size()), ranges);
+    if (r.ok()) setFileLoaded(true);
+    return r;
+}
+
 Result ParameterService::load(const std::filesystem::path& path) {
-    if (data::loadValueFile(
-            path, std::span<data::ParameterDefinition>(table_.data(), table_.size())) != 1)
-        return Result::failure(Error::fileError,
-                               "cannot load " + pathText(path) +
-                                   ": not a readable parameter file for this table of " +
-                                   std::to_string(table_.size()) + " parameters");
-    setFileLoaded(true);
+    const data::ValueFileResult r = loadFile(path);
+    if (!r.ok())
+        return Result::failure(
+            Error::fileError,
+            "cannot load " + pathText(path) + ": " +
+                data::describeValueFileCheck(
+                    r, std::span<const data::ParameterDefinition>(table_.data(), table_.size())));
     return {};
 }
 
@@ -409,8 +418,9 @@ Result ParameterService::backup(const std::filesystem::path& path, BackupMode mo
     // A table of its own for the file writer: the values of this read only.
     std::vector<data::ParameterDefinition> copy(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) copy[i].driveValue.store(values[i], kRelaxed);
-    if (data::saveValueFile(path, copy) != 1)
-        return Result::failure(Error::fileError, "cannot write " + pathText(path));
+    if (const platform::FileOutcome written = data::writeValueFile(path, copy); !written.ok())
+        return Result::failure(Error::fileError,
+                               platform::describeFileFailure("write", path, written));
     return {};
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "data/parameters.h"
+#include "data/value_file.h"
 #include "drive/result.h"
 #include "drive/session.h"
 
@@ -121,8 +122,13 @@ class ParameterService {
     // Stores every parameter (65535 = store all) with the save time-out.
     Result storeAll();
 
-    // Loads a .dat file into the fileValue fields; fileError naming the file.
+    // Loads a .dat file into the fileValue fields; fileError naming the file
+    // and the failed check.
     Result load(const std::filesystem::path& path);
+    // As load, with the typed outcome; RangeCheck::on also refuses a file whose
+    // writable values lie outside their ranges (what an import would refuse).
+    data::ValueFileResult loadFile(const std::filesystem::path& path,
+                                   data::RangeCheck ranges = data::RangeCheck::off);
     bool fileLoaded() const { return fileLoaded_.load(std::memory_order_acquire); }
     // Marks the fileValue fields as holding values to import (model sets).
     void setFileLoaded(bool loaded) { fileLoaded_.store(loaded, std::memory_order_release); }

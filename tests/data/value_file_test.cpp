@@ -82,6 +82,63 @@ TEST(ValueImage, CraftedCountWithGoodChecksumReadsNothingOutside) {
     EXPECT_EQ(data::applyValueImage(b, three), 0);
 }
 
+// Each refusal names its check; none of them changes a field.
+TEST(ValueImage, ARefusalNamesTheCheckThatFailed) {
+    auto t = table({{TypeCode::Int16S, 1}, {TypeCode::Int32S, 2}});
+    t[1].numberText = data::TextRef(u"P01.12");
+    const auto good = data::valueImage(t);
+    const auto checkOf = [&](std::span<const std::uint8_t> bytes) {
+        return data::readValueImage(bytes, t).check;
+    };
+    EXPECT_EQ(checkOf(std::span(good).first(9)), data::ValueFileCheck::tooShort);
+    auto damaged = good;
+    damaged[9] ^= 1;  // a value byte
+    EXPECT_EQ(checkOf(damaged), data::ValueFileCheck::checksum);
+
+    // A good checksum over a wrong length field, then over a wrong count.
+    const auto resealed = [](std::vector<std::uint8_t> b) {
+        b.resize(b.size() - 2);
+        const std::uint16_t crc = modbus::modbusCrc16(b.data(), b.size());
+        b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        b.push_back(static_cast<std::uint8_t>(crc >> 8));
+        return b;
+    };
+    auto length = good;
+    length[0] = 99;
+    const data::ValueFileResult lengthResult = data::readValueImage(resealed(length), t);
+    EXPECT_EQ(lengthResult.check, data::ValueFileCheck::length);
+    EXPECT_EQ(data::describeValueFileCheck(lengthResult, t),
+              "its length field says 99 bytes, the file has 18");
+    ParameterTable three(3);
+    const data::ValueFileResult countResult = data::readValueImage(good, three);
+    EXPECT_EQ(countResult.check, data::ValueFileCheck::count);
+    EXPECT_EQ(data::describeValueFileCheck(countResult, three),
+              "it holds 2 parameters, this table has 3");
+    for (auto& p : t) EXPECT_EQ(p.fileValue.load(), 0u);
+    EXPECT_EQ(checkOf(good), data::ValueFileCheck::ok);
+    EXPECT_EQ(t[1].fileValue.load(), 2u);
+}
+
+TEST(ValueImage, TheRangeCheckNamesTheWritableParameterOutsideItsRange) {
+    auto t = table({{TypeCode::Int16S, 0xFFFF}, {TypeCode::Int16U, 9}});
+    t[1].numberText = data::TextRef(u"P00.07");
+    t[1].unit = data::TextRef(u"ohm");
+    t[1].minimum = 10;
+    t[1].maximum = 5000;
+    const auto image = data::valueImage(t);
+    // Read-only, the second value is not checked; off, nothing is.
+    EXPECT_TRUE(data::readValueImage(image, t, data::RangeCheck::on).ok());
+    t[1].access = data::kAccessWritable;
+    EXPECT_TRUE(data::readValueImage(image, t, data::RangeCheck::off).ok());
+    for (auto& p : t) p.fileValue.store(0);
+    const data::ValueFileResult r = data::readValueImage(image, t, data::RangeCheck::on);
+    EXPECT_EQ(r.check, data::ValueFileCheck::outOfRange);
+    EXPECT_EQ(r.parameter, 1u);
+    EXPECT_EQ(data::describeValueFileCheck(r, t),
+              "P00.07 = 9 is outside its range 10 to 5000 ohm");
+    for (auto& p : t) EXPECT_EQ(p.fileValue.load(), 0u);
+}
+
 class ValueFile : public datatest::TempDirTest {};
 
 TEST_F(ValueFile, SaveAndLoad) {
@@ -94,6 +151,12 @@ TEST_F(ValueFile, SaveAndLoad) {
     EXPECT_EQ(t[1].fileValue.load(), 0xFFFFEC78u);
     EXPECT_EQ(filesInDir(), 1u);
     EXPECT_EQ(data::saveValueFile(dir / "no" / "x.dat", t), 0);
+    // Unreadable files and failed writes keep the OS reason.
+    const data::ValueFileResult missing = data::readValueFile(dir / "none.dat", t);
+    EXPECT_EQ(missing.check, data::ValueFileCheck::unreadable);
+    EXPECT_FALSE(missing.file.reason.empty());
+    EXPECT_EQ(data::describeValueFileCheck(missing, t), missing.file.reason);
+    EXPECT_FALSE(data::writeValueFile(dir / "no" / "x.dat", t).reason.empty());
     datatest::writeFile(path, {});
     EXPECT_EQ(data::loadValueFile(path, t), 0);
 }

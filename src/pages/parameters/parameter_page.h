@@ -53,13 +53,12 @@ class ParameterPage : public app::MainPage {
     static constexpr int kNameColumn = 1;
     static constexpr int kDriveColumn = 2;
     static constexpr int kFileColumn = 3;
+    static constexpr int kUnitColumn = 4;
 
     // The poll reads 12-register blocks into a buffer of this many bytes.
     static constexpr std::size_t kReadBufferBytes = drive::ParameterService::kReadBufferBytes;
     // Values a drive model set holds (the first parameters of the table).
     static constexpr std::size_t kModelValues = 100;
-    // The longest text that the entered value conversion reads whole.
-    static constexpr std::size_t kMaxEntryBytes = drive::ParameterService::kMaxEntryBytes;
 
     explicit ParameterPage(app::AppContext& context);
     ~ParameterPage() override;
@@ -75,7 +74,10 @@ class ParameterPage : public app::MainPage {
     void layoutControls();
 
     // Button handlers (user interface thread). Those that talk to the drive
-    // start a job and return; its outcome shows when it ends.
+    // start a job and return; its outcome shows when it ends. writeSelected
+    // refuses a text that is not a whole number of the parameter's type inside
+    // its range, naming the range and unit, and sends nothing then. Import and
+    // factory restore ask first, stating how many parameters they write.
     void writeSelected();
     void backupToFile();
     void loadFromFile();
@@ -96,6 +98,9 @@ class ParameterPage : public app::MainPage {
     std::size_t readableCount() const { return service_.readableCount(); }
     // True while a job of this page runs (its buttons are disabled).
     bool busy() const { return jobs_.busy(); }
+    // Where the file values came from: the loaded file's name or the drive
+    // model's; empty before either.
+    const std::u16string& sourceName() const { return sourceName_; }
     drive::ParameterService& service() { return service_; }
 
   protected:
@@ -108,7 +113,14 @@ class ParameterPage : public app::MainPage {
 
   private:
     data::ParameterTable& parameters() { return context_.language.parameters(); }
-    std::u16string uiText(std::size_t index, std::u16string_view fallback) const;
+    const data::ParameterTable& parameters() const { return context_.language.parameters(); }
+    std::u16string uiText(std::size_t index, std::u16string_view english,
+                          std::u16string_view chinese) const {
+        return std::u16string(context_.uiText(index, english, chinese));
+    }
+    std::u16string words(std::u16string_view english, std::u16string_view chinese) const {
+        return std::u16string(context_.words(english, chinese));
+    }
 
     void initList();
     void applyDriveModel();
@@ -122,21 +134,41 @@ class ParameterPage : public app::MainPage {
     bool startJob(std::string name, std::function<void(drive::JobContext&)> body,
                   std::function<void()> onDone);
     void showBusy(bool busy);
-    // "%s Error" for a parameter (the text is never translated).
-    void showParameterError(std::size_t index);
-    void showMessage(std::size_t textEntry, std::u16string_view text, std::size_t captionEntry,
-                     std::u16string_view caption, ui::MessageIcon icon);
-    // The failure box of a bulk write: the first parameter that failed, then
-    // the operation's own text.
-    void bulkFailed(const drive::BulkReport& report, bool nameParameter, std::size_t textEntry,
-                    std::u16string_view text, std::size_t captionEntry);
-
+    // A language file's text (or ours) with its caption entry; the detail
+    // on a line of its own.
+    void showMessage(std::size_t textEntry, std::u16string_view english,
+                     std::u16string_view chinese, std::size_t captionEntry, ui::MessageIcon icon,
+                     std::u16string_view detail = {});
+    // "P00.07 takes 10 to 5000 ohm" in the chosen language.
+    std::u16string rangeWords(std::size_t index) const;
+    std::u16string entryRefusal(std::size_t index, std::u16string_view entered,
+                                const drive::Result& why) const;
+    std::u16string valueOutOfRange(std::size_t index, std::uint32_t value) const;
+    std::u16string fileCheckWords(const data::ValueFileResult& result) const;
+    // What went wrong in a bulk write: the first parameter that failed and
+    // why, the link failure that stopped it, and the counts.
+    std::u16string bulkFailureWords(const drive::BulkReport& report) const;
+    // Parameters that a bulk write sends (writable, of a known type).
+    std::size_t writableCount();
+    // The "New value" edit shows the selected parameter's drive value and
+    // follows it until the user types there.
+    void showDriveValueInEntry(const std::u16string& value);
+    // After a bulk write a typed text no longer refers to what the drive
+    // holds: the entry shows the drive value again and follows it.
+    void followDriveValue();
+    void updateGroupCaption();
     app::AppContext& context_;
     drive::ParameterService service_;
 
     int writeMode_ = 0;
     int lastShownRow_ = -1;
     bool modelWarned_ = false;
+    std::u16string sourceName_;
+    bool sourceIsModel_ = false;
+    // The group's caption without the source name.
+    std::u16string groupCaption_;
+    // The text the page last put in "New value"; another text was typed.
+    std::u16string shownEntry_;
     // The EEPROM store-all in progress: its start, for the time-based bar.
     bool storing_ = false;
     std::chrono::steady_clock::time_point storeStart_{};

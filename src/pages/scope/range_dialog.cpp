@@ -98,11 +98,12 @@ std::optional<double> parseEditNumber(std::u16string_view text) {
 }
 
 RangeDialog::RangeDialog(data::ScopeTable& quantities, const data::UiTextTable& texts,
-                         std::u16string caption)
+                         std::u16string caption, bool english)
     : Dialog(resources::kRangeDialog),
       quantities_(quantities),
       texts_(texts),
-      caption_(std::move(caption)) {}
+      caption_(std::move(caption)),
+      english_(english) {}
 
 bool RangeDialog::onInitDialog() {
     writeEdits();
@@ -110,9 +111,9 @@ bool RangeDialog::onInitDialog() {
 
     ui::Control& list = control(kList);
     list.setExtendedStyle(ui::list_style::kGridLines | ui::list_style::kFullRowSelect);
-    list.insertColumn(0, texts_.text(123, u"参数名称"), kColumnWidths[0]);
-    list.insertColumn(1, texts_.text(124, u"最小值"), kColumnWidths[1]);
-    list.insertColumn(2, texts_.text(125, u"最大值"), kColumnWidths[2]);
+    list.insertColumn(0, say(123, u"Quantity", u"参数名称"), kColumnWidths[0]);
+    list.insertColumn(1, say(124, u"Minimum", u"最小值"), kColumnWidths[1]);
+    list.insertColumn(2, say(125, u"Maximum", u"最大值"), kColumnWidths[2]);
     for (std::size_t j = 0; j < quantities_.size(); ++j) {
         const int row = static_cast<int>(j);
         list.insertRow(row, quantities_[j].name.view());
@@ -128,8 +129,11 @@ bool RangeDialog::onInitDialog() {
     control(kApply).move(ui::Rect::fromXywh(10, 351, 180, 25));
     control(kMinimumEdit).move(ui::Rect::fromXywh(192, 351, 100, 25));
     control(kMaximumEdit).move(ui::Rect::fromXywh(292, 351, 100, 25));
-    setText(kApply, texts_.text(126, u"确认修改"));
-    return true;
+    setText(kApply, say(126, u"Apply", u"确认修改"));
+    // Not the list: a list that takes the focus makes its first row current
+    // on some toolkits, which would pass for a choice the user never made.
+    setFocus(kMinimumEdit);
+    return false;
 }
 
 void RangeDialog::showRow(int row) {
@@ -151,7 +155,10 @@ bool RangeDialog::readEdits() {
     for (const auto& [id, member] : edits) {
         const std::optional<double> v = parseEditNumber(text(id));
         if (!v) {
-            ui::messageBox(u"请键入一个数。", ui::applicationTitle(), ui::MessageIcon::Exclamation);
+            ui::messageBox(english_ ? u"Please enter a number." : u"请键入一个数。",
+                           caption_.empty() ? say(122, u"Channel ranges", u"参数值范围设置")
+                                            : std::u16string_view(caption_),
+                           ui::MessageIcon::Exclamation);
             setFocus(id);
             control(id).setEditSelection(0, -1);
             return false;
@@ -171,6 +178,17 @@ void RangeDialog::onCommand(int id) {
 
 void RangeDialog::onOk() {
     if (readEdits()) endDialog(ui::kIdOk);
+}
+
+ui::KeyAction RangeDialog::preTranslateKey(ui::Key key) {
+    // Enter applies the edits and keeps the dialog open, wherever the focus
+    // is but on OK and Cancel, which keep their meaning.
+    if (key != ui::Key::Enter) return ui::KeyAction::Default;
+    const ui::Control* focused = focus();
+    if (focused && (focused->id() == ui::kIdOk || focused->id() == ui::kIdCancel))
+        return ui::KeyAction::Default;
+    applyRange();
+    return ui::KeyAction::Swallow;
 }
 
 void RangeDialog::onListClick(int id, int row) {
@@ -193,8 +211,9 @@ void RangeDialog::applyRange() {
     if (sel < 0 || static_cast<std::size_t>(sel) >= quantities_.size()) return;
     if (!readEdits()) return;
     if (minimum_ > maximum_) {
-        ui::messageBox(texts_.text(128, u"设定的最小值不能大于最大值！"), texts_.text(127, u"警告"),
-                       ui::MessageIcon::None);
+        ui::messageBox(say(128, u"The minimum must not be greater than the maximum!",
+                           u"设定的最小值不能大于最大值！"),
+                       say(127, u"Warning", u"警告"), ui::MessageIcon::None);
         return;
     }
     // Both ends are kept inside the bounds of the quantity's size, so the
@@ -208,9 +227,11 @@ void RangeDialog::applyRange() {
     showRow(sel);
 }
 
-void openRangeDialog(data::LanguageData& language) {
+void openRangeDialog(data::LanguageData& language, bool english) {
     RangeDialog dialog(language.scopeQuantities(), language.uiTexts(),
-                       std::u16string(language.uiTexts().text(122, u"参数值范围设置")));
+                       std::u16string(language.uiTexts().text(
+                           122, english ? u"Channel ranges" : u"参数值范围设置")),
+                       english);
     dialog.runModal();
 }
 

@@ -663,7 +663,7 @@ void ScopePage::onCommand(int id) {
         case kShowCoordinates:
             return showCoordinates();
         case kRange:
-            openRangeDialog(context_.language);
+            openRangeDialog(context_.language, context_.englishTexts);
             return;
         default:
             Dialog::onCommand(id);

@@ -179,7 +179,19 @@ struct Rig {
         ASSERT_EQ(page->readDriveValues(), 0);
         page->refreshView();
     }
-    std::vector<ui::HeadlessBackend::Message> messages() const { return backend.messages(); }
+    // The message boxes shown, without the questions asked.
+    std::vector<ui::HeadlessBackend::Message> messages() const {
+        std::vector<ui::HeadlessBackend::Message> out;
+        for (const auto& m : backend.messages())
+            if (!m.question) out.push_back(m);
+        return out;
+    }
+    std::vector<ui::HeadlessBackend::Message> questions() const {
+        std::vector<ui::HeadlessBackend::Message> out;
+        for (const auto& m : backend.messages())
+            if (m.question) out.push_back(m);
+        return out;
+    }
     int progress() { return page->control(ParameterPage::kProgress).position(); }
 };
 

@@ -160,6 +160,7 @@ TEST_F(ParameterPageJobs, AnImportReportsItsProgressThroughPost) {
     rig.backend.queueFileAnswer(platform::fromUtf8((dir.path() / "file.dat").string()));
     page.loadFromFile();
 
+    rig.backend.queueAnswer(true);
     ASSERT_TRUE(page.userClick(ParameterPage::kImportButton));
     EXPECT_TRUE(page.busy());
     EXPECT_FALSE(page.control(ParameterPage::kImportButton).isEnabled());

@@ -36,6 +36,12 @@ class ScriptedDialogs final : public ui::Backend {
         messages.push_back({std::u16string(text), std::u16string(caption), icon});
         return ui::kIdOk;
     }
+    bool askYesNo(std::u16string_view text, std::u16string_view caption) override {
+        questions.push_back({std::u16string(text), std::u16string(caption), ui::MessageIcon::None});
+        const bool yes = !confirmAnswers.empty() && confirmAnswers.front();
+        if (!confirmAnswers.empty()) confirmAnswers.pop_front();
+        return yes;
+    }
     std::optional<std::u16string> fileDialog(const ui::FileDialogRequest& request) override {
         requests.push_back(request);
         if (answers.empty()) return std::nullopt;
@@ -55,6 +61,8 @@ class ScriptedDialogs final : public ui::Backend {
         ui::MessageIcon icon;
     };
     std::vector<Message> messages;
+    std::vector<Message> questions;
+    std::deque<bool> confirmAnswers;
     std::deque<std::optional<std::u16string>> answers;
     std::vector<ui::FileDialogRequest> requests;
 
@@ -117,6 +125,8 @@ class ParameterPageEndToEnd : public ::testing::Test {
     void SetUp() override {
         sim.exportAsCom(1);
         g_dialogs->messages.clear();
+        g_dialogs->questions.clear();
+        g_dialogs->confirmAnswers.clear();
         g_dialogs->answers.clear();
         g_dialogs->requests.clear();
         speed = program.indexOf(u"P03.01");   // INT16S -6000..6000, register 48
@@ -221,13 +231,19 @@ TEST_F(ParameterPageEndToEnd, ListsEveryParameterWithTheDrivesValues) {
     EXPECT_TRUE(g_dialogs->messages.empty());
 }
 
-TEST_F(ParameterPageEndToEnd, EditsReachTheDriveClampedAndTheEepromModeStoresThem) {
+TEST_F(ParameterPageEndToEnd, EditsOutsideTheRangeAreRefusedAndTheEepromModeStoresThem) {
     run([&](MainWindow&, ParameterPage& page) {
+        sim.ok("log on");
         write(page, speed, u"7000");
-        EXPECT_TRUE(shows(page, speed, u"6000"));
+        write(page, offset, u"-2000000000");
+        EXPECT_TRUE(withFunction(requests(sim), "06").empty());
+        EXPECT_TRUE(withFunction(requests(sim), "10").empty());
+        ASSERT_EQ(messageCount(), 2u);
+        EXPECT_NE(g_dialogs->messages[0].text.find(u"P03.01"), std::u16string::npos);
+        g_dialogs->messages.clear();
         write(page, speed, u"-250");
         EXPECT_TRUE(shows(page, speed, u"-250"));
-        write(page, offset, u"-2000000000");
+        write(page, offset, u"-1073741824");
         EXPECT_TRUE(shows(page, offset, u"-1073741824"));
         EXPECT_EQ(simParam(sim, offset), -1073741824);
 
@@ -270,6 +286,7 @@ TEST_F(ParameterPageEndToEnd, ABackupLoadedAndImportedPutsItsValuesBack) {
         g_dialogs->answers.push_back(platform::fromUtf8((dir.path() / "drive.dat").string()));
         ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kLoadButton));
         EXPECT_TRUE(waitFor([&] { return cell(page, offset, 3) == u"5"; }));
+        g_dialogs->confirmAnswers.push_back(true);
         ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kImportButton));
         ASSERT_TRUE(ended(page));
         ASSERT_EQ(messageCount(), 1u);
@@ -287,6 +304,7 @@ TEST_F(ParameterPageEndToEnd, FactoryRestore) {
         sim.ok("set param " + std::to_string(speed) + " 3333");
         sim.ok("set param " + std::to_string(offset) + " -77");
         ASSERT_TRUE(shows(page, offset, u"-77"));
+        g_dialogs->confirmAnswers.push_back(true);
         ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kFactoryButton));
         ASSERT_TRUE(ended(page));
         ASSERT_EQ(messageCount(), 1u);
@@ -332,7 +350,8 @@ TEST_F(ParameterPageEndToEnd, TheEepromSaveFailsWhenTheDriveIsSilent) {
         ASSERT_TRUE(ended(page));
         sim.ok("noanswer off");
         ASSERT_GE(messageCount(), 1u);
-        EXPECT_EQ(g_dialogs->messages[0].text, u"驱动器参数固化失败！");
+        EXPECT_EQ(g_dialogs->messages[0].text.rfind(u"驱动器参数固化失败！\r\n", 0), 0u)
+            << platform::toUtf8(g_dialogs->messages[0].text);
         EXPECT_EQ(g_dialogs->messages[0].caption, u"Error");
         EXPECT_EQ(g_dialogs->messages[0].icon, ui::MessageIcon::Error);
         // The bar rose over the expected 300 ms and stopped short of the end.
@@ -360,10 +379,11 @@ TEST_F(ParameterPageEndToEnd, AnImportGoesOnPastTheRefusedFifthParameter) {
         g_dialogs->answers.push_back(platform::fromUtf8(file.string()));
         ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kLoadButton));
         sim.ok("rejectwrite 5");
+        g_dialogs->confirmAnswers.push_back(true);
         ASSERT_TRUE(ui::qt::clickWidget(page, ParameterPage::kImportButton));
         ASSERT_TRUE(ended(page));
         ASSERT_EQ(messageCount(), 1u);
-        EXPECT_EQ(lastMessage().text, kImportFailed);
+        EXPECT_EQ(lastMessage().text.rfind(kImportFailed + u"\r\nP00.06 = ", 0), 0u);
         EXPECT_EQ(lastMessage().icon, ui::MessageIcon::Error);
         // Writable rows 0, 1, 2, 5 written; row 6 refused and left as it
         // was; the drive answered, so the rest was written too.

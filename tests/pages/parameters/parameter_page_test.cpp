@@ -42,10 +42,10 @@ TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
     ParameterPage& page = rig.open();
     ui::Control& list = rig.list();
 
-    ASSERT_EQ(list.columnCount(), 4);
-    const std::u16string headers[] = {u"No.", u"Name", u"Drive value", u"File value"};
-    const int widths[] = {60, 274, 90, 95};
-    for (int c = 0; c < 4; ++c) {
+    ASSERT_EQ(list.columnCount(), 5);
+    const std::u16string headers[] = {u"No.", u"Name", u"Drive value", u"File value", u"Unit"};
+    const int widths[] = {60, 224, 90, 95, 60};
+    for (int c = 0; c < 5; ++c) {
         EXPECT_EQ(list.column(c).header, headers[c]);
         EXPECT_EQ(list.column(c).width, widths[c]);
     }
@@ -55,6 +55,7 @@ TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
     EXPECT_EQ(rig.cell(15, 1), u"Command pulses per revolution");
     EXPECT_EQ(rig.cell(15, 2), u"0");
     EXPECT_EQ(rig.cell(15, 3), u"");
+    EXPECT_EQ(rig.cell(15, 4), u"pulse/rev");
     EXPECT_EQ(list.selectionMark(), 0);
     EXPECT_FALSE(list.isRowSelected(0));
 
@@ -87,12 +88,12 @@ TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
     EXPECT_FALSE(page.control(ParameterPage::kModelCombo).isVisible());
     EXPECT_EQ(page.saveTimeoutMs(), 5000u);  // UI 104
 
-    // Not connected: every drive value is unknown; file values of writable
-    // rows read 0, read-only rows stay empty.
+    // Not connected: every drive value is unknown; nothing loaded, every
+    // file value is empty.
     page.refreshView();
     EXPECT_EQ(rig.cell(0, 2), kUnknown);
     EXPECT_EQ(rig.cell(98, 2), kUnknown);
-    EXPECT_EQ(rig.cell(0, 3), u"0");
+    EXPECT_EQ(rig.cell(0, 3), u"");
     EXPECT_EQ(rig.cell(3, 3), u"");
     EXPECT_EQ(page.lastShownRow(), 0);
     EXPECT_TRUE(list.isRowSelected(0));
@@ -127,10 +128,18 @@ TEST(ParameterPageView, ListLayoutAndDetailFollowTheSelection) {
     EXPECT_TRUE(rig.messages().empty());
 }
 
-TEST(ParameterPageView, NoLanguageFileGivesBuiltInTextsAndAnEmptyList) {
+TEST(ParameterPageView, NoLanguageFileGivesBuiltInTextsInTheChosenLanguage) {
+    {
+        Rig chinese;
+        chinese.program.context.englishTexts = false;
+        chinese.open();
+        EXPECT_EQ(chinese.list().column(3).header, u"载入文件值");
+        EXPECT_EQ(chinese.list().column(4).header, u"单位");
+    }
     Rig rig;
     ParameterPage& page = rig.open();
-    EXPECT_EQ(rig.list().column(3).header, u"载入文件值");
+    EXPECT_EQ(rig.list().column(3).header, u"File value");
+    EXPECT_EQ(rig.list().column(4).header, u"Unit");
     EXPECT_EQ(page.text(ParameterPage::kEepromButton), u"固化驱动器参数");
     EXPECT_FALSE(page.control(ParameterPage::kMemoryMode).isVisible());
     EXPECT_FALSE(page.control(ParameterPage::kEepromMode).isVisible());
@@ -150,6 +159,7 @@ TEST(ParameterPageView, NoLanguageFileGivesBuiltInTextsAndAnEmptyList) {
 
 TEST(ParameterPageView, AParameterWithoutTextsShowsEmptyFields) {
     Rig rig;
+    rig.program.context.englishTexts = false;
     makeTable(rig.program, 2, 0, data::TypeCode::Int16S);
     rig.program.language.parameters()[1].minimum = 0xFFFB;  // -5 in the low half
     ParameterPage& page = rig.open();
@@ -193,6 +203,38 @@ TEST(ParameterPageView, ADriveModelFillsTheFileValuesOnEveryTick) {
     rig.program.language.parameters()[0].fileValue.store(4321, kRelaxed);
     page.refreshView();
     EXPECT_EQ(rig.cell(0, 3), u"4321");
+    EXPECT_EQ(page.sourceName(), models.wideName(1));
+    EXPECT_EQ(page.text(ParameterPage::kGroup),
+              u"Drive parameters - drive model: " + models.wideName(1));
+    EXPECT_TRUE(rig.messages().empty());
+}
+
+TEST(ParameterPageView, ALoadedFileReplacesAChosenDriveModel) {
+    TempDir dir;
+    Rig rig(sampleLanguage());
+    rig.program.loadSampleModels();
+    std::vector<std::u16string> notes;
+    rig.program.context.showNote = [&notes](std::u16string note) { notes.push_back(note); };
+    ParameterPage& page = rig.open();
+    data::ParameterTable& table = rig.program.language.parameters();
+    for (auto& p : table) p.driveValue.store(p.factoryValue, kRelaxed);
+    table[0].driveValue.store(2, kRelaxed);  // P00.00 differs from every model
+    ASSERT_EQ(data::saveValueFile(dir.path() / "mine.dat", table), 1);
+
+    ASSERT_TRUE(page.userSelectItem(ParameterPage::kModelCombo, 1));
+    page.refreshView();
+    const std::u16string path = platform::fromUtf8((dir.path() / "mine.dat").string());
+    rig.backend.queueFileAnswer(path);
+    page.loadFromFile();
+    // The model choice returns to its prompt, so no tick overwrites the file.
+    EXPECT_EQ(page.control(ParameterPage::kModelCombo).selection(), 0);
+    page.refreshView();
+    page.refreshView();
+    EXPECT_EQ(rig.cell(0, 3), u"2");
+    EXPECT_EQ(page.sourceName(), u"mine.dat");
+    EXPECT_EQ(page.text(ParameterPage::kGroup), u"Drive parameters - file: mine.dat");
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], u"Loaded " + path);
     EXPECT_TRUE(rig.messages().empty());
 }
 
@@ -312,8 +354,8 @@ TEST_F(ParameterPageOnADrive, ATableBeyondTheReadBufferIsReadAsFarAsItFits) {
     EXPECT_EQ(reads[20].substr(0, 12), "010300F0000C");
     EXPECT_EQ(rig.cell(0, 2), u"5");
     EXPECT_EQ(rig.cell(251, 2), u"0");
-    EXPECT_EQ(rig.cell(252, 2), u"未知");
-    EXPECT_EQ(rig.cell(299, 2), u"未知");
+    EXPECT_EQ(rig.cell(252, 2), u"Unknown");
+    EXPECT_EQ(rig.cell(299, 2), u"Unknown");
     EXPECT_EQ(rig.messages().size(), 1u) << "warned once";
 }
 
@@ -327,65 +369,149 @@ TEST_F(ParameterPageOnADrive, ATableAtTheTopOfTheRegisterSpaceReadsNothing) {
     sim.ok("log on");
     rig.pollAndRefresh();
     EXPECT_TRUE(requests(sim).empty());
-    EXPECT_EQ(rig.cell(0, 2), u"未知");
+    EXPECT_EQ(rig.cell(0, 2), u"Unknown");
 }
 
-TEST_F(ParameterPageOnADrive, WritingOneParameterConvertsAndClampsTheText) {
+TEST_F(ParameterPageOnADrive, WritingOneParameterRefusesEveryTextThatIsNotAValueInRange) {
     Rig rig(sampleLanguage());
-    rig.open();
+    std::vector<std::u16string> notes;
+    rig.program.context.showNote = [&notes](std::u16string note) { notes.push_back(note); };
+    ParameterPage& page = rig.open();
     rig.program.connect();
     Program& p = rig.program;
-    const std::size_t speed = p.indexOf(u"P03.01");   // INT16S -6000..6000, register 48
-    const std::size_t smooth = p.indexOf(u"P01.06");  // INT16U 0..1000, register 21
-    const std::size_t offset = p.indexOf(u"P01.12");  // INT32S +-1073741824, registers 27-28
+    const std::size_t speed = p.indexOf(u"P03.01");     // INT16S -6000..6000 rpm, register 48
+    const std::size_t resistor = p.indexOf(u"P00.07");  // INT16U 10..5000 W
+    const std::size_t offset = p.indexOf(u"P01.12");    // INT32S +-1073741824, registers 27-28
     rig.pollAndRefresh();
 
-    rig.write(speed, u"7000");
-    EXPECT_EQ(simParam(sim, speed), 6000);
-    rig.write(speed, u"-7000");
-    EXPECT_EQ(simParam(sim, speed), -6000);
-    rig.write(speed, u"abc");
-    EXPECT_EQ(simParam(sim, speed), 0);
-    rig.write(speed, u"70000");  // low 16 bits: 4464
-    EXPECT_EQ(simParam(sim, speed), 4464);
-    rig.write(smooth, u" -3");  // 65533 as INT16U
-    EXPECT_EQ(simParam(sim, smooth), 1000);
-
+    // Each of these was once clamped, wrapped or read as 0: now refused,
+    // nothing on the wire, the message naming the range and unit.
+    struct Case {
+        std::size_t index;
+        std::u16string text;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {speed, u"70000",
+         u"P03.01: \"70000\" is outside the range.\r\nP03.01 takes -6000 to 6000 rpm."},
+        {speed, u"7000",
+         u"P03.01: \"7000\" is outside the range.\r\nP03.01 takes -6000 to 6000 rpm."},
+        {resistor, u" -3", u"P00.07: \" -3\" is outside the range.\r\nP00.07 takes 10 to 5000 W."},
+        {resistor, u"-5", u"P00.07: \"-5\" is outside the range.\r\nP00.07 takes 10 to 5000 W."},
+        {resistor, u"abc", u"P00.07: \"abc\" is not a whole number.\r\nP00.07 takes 10 to 5000 W."},
+        {resistor, u"1e3", u"P00.07: \"1e3\" is not a whole number.\r\nP00.07 takes 10 to 5000 W."},
+        {resistor, u"40.5",
+         u"P00.07: \"40.5\" is not a whole number.\r\nP00.07 takes 10 to 5000 W."},
+        {resistor, u"9", u"P00.07: \"9\" is outside the range.\r\nP00.07 takes 10 to 5000 W."},
+    };
+    const long long speedBefore = simParam(sim, speed);
+    const long long resistorBefore = simParam(sim, resistor);
     sim.ok("log on");
-    rig.write(smooth, u"-3");  // unsigned: nothing to write
-    rig.write(smooth, u"");    // empty: nothing
-    rig.pollAndRefresh();
-    rig.write(smooth, rig.cell(smooth, 2));  // the shown value: nothing
-    rig.select(3);  // read-only: the edit is disabled and the button does nothing
-    EXPECT_FALSE(rig.page->userType(ParameterPage::kNewValue, u"5"));
-    ASSERT_TRUE(rig.page->userClick(ParameterPage::kWriteButton));
-    EXPECT_TRUE(withFunction(requests(sim), "06").empty());
-    EXPECT_EQ(simParam(sim, smooth), 1000);
+    for (const Case& c : cases) {
+        rig.backend.clearMessages();
+        rig.write(c.index, c.text);
+        ASSERT_EQ(rig.messages().size(), 1u) << platform::toUtf8(c.text);
+        EXPECT_MESSAGE(rig.messages()[0], c.message + u"\r\nNothing was written.", u"Error",
+                       Icon::Exclamation);
+        // The text stays for correcting, selected.
+        EXPECT_EQ(page.text(ParameterPage::kNewValue), c.text);
+        EXPECT_EQ(page.focus()->id(), ParameterPage::kNewValue);
+    }
+    EXPECT_TRUE(requests(sim).empty());
+    EXPECT_EQ(simParam(sim, speed), speedBefore);
+    EXPECT_EQ(simParam(sim, resistor), resistorBefore);
+    EXPECT_TRUE(notes.empty());
 
-    // A text longer than the conversion reads is refused, not cut.
-    rig.write(smooth, u"                    5");
+    // In Chinese, the same refusal in Chinese.
+    rig.backend.clearMessages();
+    p.context.englishTexts = false;
+    rig.write(resistor, u"abc");
     ASSERT_EQ(rig.messages().size(), 1u);
-    EXPECT_MESSAGE(rig.messages()[0], u"P01.06 Error", u"Error", Icon::Error);
-    EXPECT_TRUE(withFunction(requests(sim), "06").empty());
+    EXPECT_MESSAGE(rig.messages()[0],
+                   u"P00.07：\"abc\" 不是整数。\r\nP00.07 的范围是 10～5000 W。\r\n未写入任何值。",
+                   u"错误", Icon::Exclamation);
+    p.context.englishTexts = true;
+    rig.backend.clearMessages();
+
+    // Good texts: blanks and a plus sign allowed; Enter in the entry applies.
+    rig.write(resistor, u" +40 ");
+    EXPECT_EQ(simParam(sim, resistor), 40);
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], u"P00.07 = 40 written");
+    rig.select(speed);
+    ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"-6000"));
+    ASSERT_TRUE(page.userFocus(ParameterPage::kNewValue));
+    EXPECT_FALSE(page.userKey(ui::Key::Enter));
+    rig.settle();
+    EXPECT_EQ(simParam(sim, speed), -6000);
+    EXPECT_EQ(notes.back(), u"P03.01 = -6000 written");
 
     sim.ok("log on");
-    rig.write(offset, u"2000000000");
+    rig.write(offset, u"1073741824");
     const auto frames = requests(sim);
     ASSERT_EQ(frames.size(), 1u);
     // Function 16, two registers from 27, low word first: 0x40000000.
     EXPECT_EQ(frames[0].substr(0, 22), "0110001B00020400004000");
     EXPECT_EQ(simParam(sim, offset), 1073741824);
 
+    // Nothing typed, the shown value, a read-only row: nothing sent, nothing said.
+    sim.ok("log on");
+    rig.write(resistor, u"");
+    rig.pollAndRefresh();
+    rig.write(resistor, rig.cell(resistor, 2));
+    rig.select(3);
+    EXPECT_FALSE(page.userType(ParameterPage::kNewValue, u"5"));
+    ASSERT_TRUE(page.userClick(ParameterPage::kWriteButton));
+    EXPECT_TRUE(withFunction(requests(sim), "06").empty());
+    EXPECT_TRUE(withFunction(requests(sim), "10").empty());
+    for (const auto& m : rig.messages()) ADD_FAILURE() << platform::toUtf8(m.text);
+
     // Not connected: the link message and no request.
     sim.ok("log on");
     p.flagFault(modbus::kAccessNoResponse);
     rig.write(speed, u"12");
     EXPECT_TRUE(requests(sim).empty());
-    ASSERT_EQ(rig.messages().size(), 2u);
+    ASSERT_EQ(rig.messages().size(), 1u);
     EXPECT_MESSAGE(
-        rig.messages()[1],
+        rig.messages()[0],
         u"Not connected or communication fault. Check the drive connection and try again!",
         u"Error", Icon::Error);
+}
+
+TEST_F(ParameterPageOnADrive, ARefusedWriteNamesTheCauseAndTheEntryFollowsTheDriveAgain) {
+    Rig rig(sampleLanguage());
+    std::vector<std::u16string> notes;
+    rig.program.context.showNote = [&notes](std::u16string note) { notes.push_back(note); };
+    ParameterPage& page = rig.open();
+    rig.program.connect();
+    const std::size_t resistor = rig.program.indexOf(u"P00.07");
+    sim.ok("set param " + std::to_string(resistor) + " 100");
+    rig.pollAndRefresh();
+    rig.select(resistor);
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"100");
+
+    sim.ok("exception 4");
+    rig.write(resistor, u"40");
+    sim.ok("faults off");
+    EXPECT_EQ(simParam(sim, resistor), 100);
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0],
+                   u"P00.07 = 40 was not written: the drive refused the value: exception 04, "
+                   u"slave device failure",
+                   u"Error", Icon::Error);
+    EXPECT_TRUE(notes.empty());
+    // The typed 40 does not stay as if it had been written.
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"100");
+
+    // Untouched, the entry follows the drive's value after a bulk change.
+    sim.ok("set param " + std::to_string(resistor) + " 200");
+    rig.pollAndRefresh();
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"200");
+    // Typed text is left alone.
+    ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"300"));
+    sim.ok("set param " + std::to_string(resistor) + " 250");
+    rig.pollAndRefresh();
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"300");
 }
 
 // A drive that answers some reads after the time-out: the late answer of one
@@ -468,8 +594,10 @@ TEST_F(ParameterPageOnADrive, TheEepromModeStoresTheParameterWithAShortTimeout) 
     rig.write(speed, u"300");
     EXPECT_EQ(simParam(sim, speed), 300);
     ASSERT_EQ(rig.messages().size(), 1u);
-    EXPECT_MESSAGE(rig.messages()[0], u"Saving the drive parameters to EEPROM failed!", u"Error",
-                   Icon::Error);
+    EXPECT_MESSAGE(rig.messages()[0],
+                   u"Saving the drive parameters to EEPROM failed!\r\nP03.01: the drive refused "
+                   u"the value: exception 04, slave device failure",
+                   u"Error", Icon::Error);
     EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
 }
 
@@ -506,12 +634,15 @@ TEST_F(ParameterPageOnADrive, BackupAndLoadFollowTheFileRules) {
     EXPECT_EQ(request.filter, u"(*.dat)|*.dat|*(*.*)|*.*||");
     EXPECT_EQ(rig.messages().size(), 1u);
 
-    // A folder that does not exist: the plain failure box.
+    // A folder that does not exist: the path and the system's reason.
     rig.backend.queueFileAnswer(base + u"/missing/b.dat");
     page.backupToFile();
     rig.settle();
     ASSERT_EQ(rig.messages().size(), 2u);
-    EXPECT_MESSAGE(rig.messages()[1], u"Backing up the parameters failed!", u"Error", Icon::None);
+    EXPECT_MESSAGE(rig.messages()[1],
+                   u"Backing up the parameters failed!\r\nfile error: cannot write " + base +
+                       u"/missing/b.dat: No such file or directory",
+                   u"Error", Icon::None);
 
     // "plain" again: the dialog had nothing to ask about, so plain.dat, which
     // exists, is left alone; named in full it is replaced (after the dialog's
@@ -542,15 +673,40 @@ TEST_F(ParameterPageOnADrive, BackupAndLoadFollowTheFileRules) {
     EXPECT_EQ(rig.cell(steps, 3), u"10000");
     EXPECT_FALSE(rig.backend.fileRequests().back().save);
 
-    // A file of another table length is refused; column 3 stays.
+    // Refused files name the path and the check; column 3 stays.
     data::ParameterTable two(2);
     data::saveValueFile(dir.path() / "two.dat", two);
-    rig.backend.queueFileAnswer(base + u"/two.dat");
-    page.loadFromFile();
-    ASSERT_EQ(rig.messages().size(), 1u);
-    EXPECT_MESSAGE(rig.messages()[0], u"Loading the parameter file failed!", u"Error", Icon::None);
+    auto damaged = readBytes(dir.path() / "plain.dat");
+    damaged[20] ^= 1;
+    std::ofstream(dir.path() / "damaged.dat", std::ios::binary)
+        .write(reinterpret_cast<const char*>(damaged.data()),
+               static_cast<std::streamsize>(damaged.size()));
+    // A value outside its range would be refused by the import: refused here.
+    data::ParameterTable& table = rig.program.language.parameters();
+    const std::size_t resistor = rig.program.indexOf(u"P00.07");
+    std::vector<data::ParameterDefinition> copy(table.size());
+    for (std::size_t i = 0; i < table.size(); ++i)
+        copy[i].driveValue.store(table[i].fileValue.load());
+    copy[resistor].driveValue.store(5001);
+    data::saveValueFile(dir.path() / "range.dat", copy);
+    const std::pair<std::u16string, std::u16string> refusals[] = {
+        {u"/two.dat", u"It holds 2 parameters; this drive's table has 99."},
+        {u"/damaged.dat", u"Its checksum does not match: the file is damaged."},
+        {u"/range.dat", u"P00.07 = 5001 is outside the range. P00.07 takes 10 to 5000 W."},
+        {u"/none.dat", u"It cannot be read: No such file or directory"},
+    };
+    for (const auto& [name, why] : refusals) {
+        rig.backend.clearMessages();
+        rig.backend.queueFileAnswer(base + name);
+        page.loadFromFile();
+        ASSERT_EQ(rig.messages().size(), 1u);
+        EXPECT_MESSAGE(rig.messages()[0],
+                       u"Loading the parameter file failed!\r\n" + base + name + u"\r\n" + why,
+                       u"Error", Icon::None);
+    }
     page.refreshView();
     EXPECT_EQ(rig.cell(steps, 3), u"10000");
+    EXPECT_EQ(page.sourceName(), u"plain.dat");
 }
 
 TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWriting) {
@@ -578,27 +734,66 @@ TEST_F(ParameterPageOnADrive, ImportNeedsFileValuesAndChecksEveryRangeBeforeWrit
     page.loadFromFile();
     ASSERT_TRUE(page.fileLoaded());
     const std::size_t resistor = rig.program.indexOf(u"P00.07");  // 10..5000
+
+    // Declined: nothing sent. The question states the source and the count.
+    sim.ok("log on");
+    rig.backend.queueAnswer(false);
+    page.importFileValues();
+    EXPECT_FALSE(page.busy());
+    ASSERT_EQ(rig.questions().size(), 1u);
+    EXPECT_EQ(rig.questions()[0].text,
+              u"Write the values of file.dat to 94 parameters of the drive?");
+    EXPECT_TRUE(requests(sim).empty());
+
     table[resistor].fileValue.store(9, kRelaxed);
     sim.ok("log on");
     page.importFileValues();
     EXPECT_TRUE(requests(sim).empty());
+    EXPECT_EQ(rig.questions().size(), 1u) << "refused before asking";
     ASSERT_EQ(rig.messages().size(), 2u);
-    EXPECT_MESSAGE(rig.messages()[1], u"P00.07 Error", u"Error", Icon::Error);
+    EXPECT_MESSAGE(rig.messages()[1],
+                   u"Writing the file values failed!\r\nP00.07 = 9 is outside the range. P00.07 "
+                   u"takes 10 to 5000 W.\r\nNothing was written.",
+                   u"Error", Icon::Error);
 }
 
-TEST_F(ParameterPageOnADrive, AFailedFactoryWriteShowsTwoBoxes) {
+TEST_F(ParameterPageOnADrive, FactoryRestoreAsksFirstAndNamesWhatTheDriveRefused) {
     Rig rig(sampleLanguage());
     ParameterPage& page = rig.open();
     rig.program.connect(0);
     const std::size_t speed = rig.program.indexOf(u"P03.01");
     sim.ok("set param " + std::to_string(speed) + " 1234");
+
+    // Declined: nothing sent.
+    sim.ok("log on");
+    rig.backend.queueAnswer(false);
+    page.restoreFactoryValues();
+    EXPECT_FALSE(page.busy());
+    ASSERT_EQ(rig.questions().size(), 1u);
+    EXPECT_EQ(rig.questions()[0].text,
+              u"Write the factory values to 94 parameters of the drive? Their present values "
+              u"are lost.");
+    EXPECT_EQ(rig.questions()[0].caption, u"Factory defaults");
+    EXPECT_TRUE(requests(sim).empty());
+    EXPECT_EQ(simParam(sim, speed), 1234);
+
+    // A text typed but not applied does not outlive the bulk write: the
+    // entry follows the drive's new value.
+    rig.pollAndRefresh();
+    rig.select(speed);
+    ASSERT_TRUE(page.userType(ParameterPage::kNewValue, u"555"));
     sim.ok("rejectwrite 3");
+    rig.backend.queueAnswer(true);
     page.restoreFactoryValues();
     rig.settle();
-    ASSERT_EQ(rig.messages().size(), 2u);
-    EXPECT_MESSAGE(rig.messages()[0], u"P00.02 Error", u"Error", Icon::Error);
-    EXPECT_MESSAGE(rig.messages()[1], u"Restoring the factory values failed!", u"Error",
-                   Icon::Error);
+    rig.pollAndRefresh();
+    EXPECT_EQ(page.text(ParameterPage::kNewValue), u"100");
+    ASSERT_EQ(rig.messages().size(), 1u);
+    EXPECT_MESSAGE(rig.messages()[0],
+                   u"Restoring the factory values failed!\r\nP00.02 = 0: the drive refused the "
+                   u"value: exception 04, slave device failure\r\n93 written, 1 refused, 0 "
+                   u"unconfirmed, 0 not reached.",
+                   u"Error", Icon::Error);
     // The drive refused one value; the others were still written.
     const data::ParameterDefinition& p = rig.program.language.parameters()[speed];
     EXPECT_EQ(data::valueToText(p.typeCode, static_cast<std::uint32_t>(simParam(sim, speed))),
@@ -620,8 +815,10 @@ TEST_F(ParameterPageOnADrive, AFailedEepromSaveRestoresTheTiming) {
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames[0].substr(0, 12), "0106FFFFFFFF");
     ASSERT_EQ(rig.messages().size(), 1u);
-    EXPECT_MESSAGE(rig.messages()[0], u"Saving the drive parameters to EEPROM failed!", u"Error",
-                   Icon::Error);
+    EXPECT_MESSAGE(rig.messages()[0],
+                   u"Saving the drive parameters to EEPROM failed!\r\nthe drive refused the "
+                   u"value: exception 04, slave device failure",
+                   u"Error", Icon::Error);
     EXPECT_EQ(rig.program.timing(), std::make_pair(200, 5));
     // Refused while the link is faulty, before anything is sent.
     rig.program.flagFault(modbus::kAccessNoResponse);

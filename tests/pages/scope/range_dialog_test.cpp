@@ -34,9 +34,9 @@ class Range : public ::testing::Test {
             table[i].maximum = ranges[i][1];
         }
     }
-    int run(std::function<void(ui::Dialog&)> script) {
+    int run(std::function<void(ui::Dialog&)> script, bool english = false) {
         backend.queueModalScript(resources::kRangeDialog, std::move(script));
-        RangeDialog dialog(table, texts, u"参数值范围设置");
+        RangeDialog dialog(table, texts, english ? u"Channel ranges" : u"参数值范围设置", english);
         return dialog.runModal();
     }
     // Selects the row with a click, types both edits and presses 1067.
@@ -74,9 +74,18 @@ TEST_F(Range, StartListsTheQuantitiesAndLaysOutTheDialog) {
         EXPECT_EQ(list.cellText(0, 0), u"速度");
         EXPECT_EQ(list.cellText(0, 1), u"-3000");  // truncated toward zero
         EXPECT_EQ(list.cellText(0, 2), u"3000");
+        // No row chosen at start, and the list does not hold the focus (a
+        // focused list may make its first row current).
         EXPECT_EQ(list.selectionMark(), -1);
+        for (int r = 0; r < 4; ++r) EXPECT_FALSE(list.isRowSelected(r));
+        EXPECT_EQ(d.focus()->id(), kMin);
         EXPECT_EQ(d.text(kMin) + d.text(kMax) + d.text(1033), u"000");
         EXPECT_EQ(d.text(kApply), u"确认修改");
+        // Apply and Enter without a row change nothing and keep it open.
+        EXPECT_TRUE(d.userClick(kApply));
+        EXPECT_FALSE(d.userKey(ui::Key::Enter));
+        EXPECT_FALSE(d.modalEnded());
+        EXPECT_EQ(list.cellText(0, 1), u"-3000");
 
         const ui::Rect w = d.windowRect();
         const ui::Rect area = backend.workArea();
@@ -116,7 +125,7 @@ TEST_F(Range, LanguageTextsReplaceCaptionHeadersButtonAndWarning) {
         EXPECT_EQ(d.control(kList).cellText(0, 0), u"Speed");
         apply(d, 0, u"10", u"5");
     });
-    pages::openRangeDialog(language);
+    pages::openRangeDialog(language, true);
     ASSERT_EQ(backend.messages().size(), 1u);
     EXPECT_EQ(backend.messages()[0].text, u"Min above max");
     EXPECT_EQ(backend.messages()[0].caption, u"Warning");
@@ -170,9 +179,15 @@ TEST_F(Range, RefusedEntriesChangeNothing) {
         });
         ASSERT_EQ(backend.messages().size(), 1u);
         EXPECT_EQ(backend.messages()[0].text, u"请键入一个数。");
-        EXPECT_EQ(backend.messages()[0].caption, u"伺服管理软件");
+        EXPECT_EQ(backend.messages()[0].caption, u"参数值范围设置");
         EXPECT_EQ(backend.messages()[0].icon, ui::MessageIcon::Exclamation);
     }
+    // In the English UI, English under an English caption.
+    backend.clearMessages();
+    run([&](ui::Dialog& d) { apply(d, 2, u"abc", u"20"); }, true);
+    ASSERT_EQ(backend.messages().size(), 1u);
+    EXPECT_EQ(backend.messages()[0].text, u"Please enter a number.");
+    EXPECT_EQ(backend.messages()[0].caption, u"Channel ranges");
     // The maximum is read first; and without a selected row nothing is read.
     run([&](ui::Dialog& d) {
         apply(d, 2, u"x", u"y");
@@ -202,20 +217,27 @@ TEST_F(Range, ClosingKeepsAppliedChangesAndAppliesNothingElse) {
     EXPECT_EQ(range(2), std::pair(1.0, 2.0));
     EXPECT_EQ(range(1), std::pair(-100.0, 100.0));
 
-    // Enter reads the edits: a broken one keeps the dialog open.
+    // Enter applies and keeps the dialog open; a broken edit is refused.
     EXPECT_EQ(run([&](ui::Dialog& d) {
                   d.userClickRow(kList, 1);
                   d.userType(kMax, u"five");
                   d.setFocus(kMin);
-                  d.userKey(ui::Key::Enter);
-                  EXPECT_FALSE(d.modalEnded());
+                  EXPECT_FALSE(d.userKey(ui::Key::Enter));
+                  EXPECT_EQ(backend.messages().size(), 1u);
+                  d.userType(kMin, u"-5");
                   d.userType(kMax, u"5");
+                  d.setFocus(kMax);
+                  EXPECT_FALSE(d.userKey(ui::Key::Enter));
+                  EXPECT_FALSE(d.modalEnded());
+                  EXPECT_EQ(d.control(kList).cellText(1, 1), u"-5");
+                  // On OK, Enter is OK.
+                  d.setFocus(ui::kIdOk);
                   d.userKey(ui::Key::Enter);
                   EXPECT_TRUE(d.modalEnded());
               }),
               ui::kIdOk);
     EXPECT_EQ(backend.messages().size(), 1u);
-    EXPECT_EQ(range(1), std::pair(-100.0, 100.0));
+    EXPECT_EQ(range(1), std::pair(-5.0, 5.0));
 }
 
 TEST(RangeNumberRule, AcceptsDecimalNumbersWithBlanksOnly) {

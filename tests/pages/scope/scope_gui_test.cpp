@@ -220,6 +220,9 @@ TEST(ScopeGui, ARangeSetInTheDialogIsThereAfterARestart) {
             EXPECT_TRUE(waitFor([&] { return rangeOfChannel1(p) == changed; }));
         },
         [](ui::Dialog& d) {
+            // Shown and focused, the dialog still has no row chosen.
+            ui::qt::processEvents(100);
+            EXPECT_EQ(d.control(1011).selectionMark(), -1);
             d.userClickRow(1011, 0);
             d.userType(1035, u"-1234");
             d.userType(1038, u"4321");

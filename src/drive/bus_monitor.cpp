@@ -89,6 +89,8 @@ std::u16string outcomeText(const modbus::TransactionRecord& r, bool english) {
         case Outcome::portUnavailable:
         case Outcome::channelUnavailable:
             return pick(english, u"port failure", u"串口错误");
+        case Outcome::connectionLost:
+            return pick(english, u"connection lost", u"连接中断");
         case Outcome::broadcastRead:
             return pick(english, u"broadcast read refused", u"广播不能读");
     }

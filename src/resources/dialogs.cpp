@@ -79,6 +79,12 @@ constexpr std::array kStatusControls{
     ControlTemplate{1036, K::Static, u"站号", s::kNormal | s::kGroup, px(435, 59, 100, 16)},
     ControlTemplate{1037, K::DropDownList, u"", kButton | s::kVScroll, px(540, 55, 45, 200)},
     ControlTemplate{1065, K::PushButton, u"连接", kButton, px(465, 95, 90, 36)},
+    // The ports that exist, the parity and the bus scan; placed at run time;
+    // after Connect in the Tab order.
+    ControlTemplate{1180, K::DropDownList, u"", kButton | s::kVScroll | s::kGroup,
+                    px(600, 15, kW - 790, 300)},
+    ControlTemplate{1181, K::DropDownList, u"", kButton | s::kVScroll, px(kW - 185, 15, 80, 150)},
+    ControlTemplate{1182, K::PushButton, u"扫描...", kButton, px(kW - 100, 13, 90, 24)},
     ControlTemplate{1096, K::Static, u"", s::kNormal, px(600, 15, kW - 610, 135)},
     ControlTemplate{1069, K::GroupBox, u"系统状态", s::kNormal, px(10, 170, 420, 300)},
     ControlTemplate{1068, K::ListView, u"", kList, px(20, 200, 400, 260)},
@@ -106,11 +112,6 @@ constexpr std::array kStatusControls{
     ControlTemplate{1099, K::CheckBox, u"Y5", kIoBox, ioBox(kOutputsY, 5)},
     ControlTemplate{1100, K::CheckBox, u"Y6", kIoBox, ioBox(kOutputsY, 6)},
     ControlTemplate{1101, K::CheckBox, u"Y7", kIoBox, ioBox(kOutputsY, 7)},
-    // The ports that exist, the parity and the bus scan; placed at run time.
-    ControlTemplate{1180, K::DropDownList, u"", kButton | s::kVScroll | s::kGroup,
-                    px(600, 15, kW - 790, 300)},
-    ControlTemplate{1181, K::DropDownList, u"", kButton | s::kVScroll, px(kW - 185, 15, 80, 150)},
-    ControlTemplate{1182, K::PushButton, u"扫描...", kButton, px(kW - 100, 13, 90, 24)},
     // Connection settings that the page never shows.
     ControlTemplate{1000, K::DropDownList, u"", s::kHidden, px(600, 160, 80, 120)},
     ControlTemplate{1001, K::DropDownList, u"", s::kHidden, px(600, 185, 80, 120)},

@@ -51,15 +51,15 @@ TEST_F(Keyboard, TabVisitsEachStopOnceWithAListAndARadioGroupOneStopEach) {
     auto& list = status.control(1068);
     for (int r = 0; r < 40; ++r) list.insertRow(r, u"row");
     // Baud group (its checked button), port group (none checked: its first),
-    // station, Connect, list, text box, then back to the tabs; the hidden
-    // I/O boxes and the hidden page are skipped.
-    const std::vector<int> forward{1072, 1078, 1037, 1065, 1068, 1103, kTabs};
-    EXPECT_EQ(tabs(7), forward);
-    const std::vector<int> back{1103, 1068, 1065, 1037, 1078, 1072, kTabs};
-    EXPECT_EQ(tabs(7, ui::Key::BackTab), back);
+    // station, Connect, the port list, parity and Scan, list, text box, then
+    // back to the tabs; the hidden I/O boxes and the hidden page are skipped.
+    const std::vector<int> forward{1072, 1078, 1037, 1065, 1180, 1181, 1182, 1068, 1103, kTabs};
+    EXPECT_EQ(tabs(10), forward);
+    const std::vector<int> back{1103, 1068, 1182, 1181, 1180, 1065, 1037, 1078, 1072, kTabs};
+    EXPECT_EQ(tabs(10, ui::Key::BackTab), back);
     // A disabled stop is passed over.
     status.enable(1065, false);
-    EXPECT_EQ(tabs(4), (std::vector<int>{1072, 1078, 1037, 1068}));
+    EXPECT_EQ(tabs(4), (std::vector<int>{1072, 1078, 1037, 1180}));
     // Only the keyboard moved: nothing was clicked.
     EXPECT_FALSE(status.has("command 1072"));
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "data/png_image.h"
 #include "drive/scope_export.h"
@@ -107,6 +108,8 @@ bool ScopePage::onInitDialog() {
     setText(kPointsValue, format("%d", points_));
     applyControls();
     setupTrigger();
+    // Again now that the lists hold their items: controls are sized to them.
+    layout();
     return true;
 }
 
@@ -166,9 +169,8 @@ void ScopePage::layout() {
     const auto place = [this](int id, int x, int y, int w, int h) {
         control(id).move(ui::Rect::fromXywh(x, y, w, h));
     };
-    const int band = kRows * kRowHeight;
-    place(kPlotHost, 5, 5, std::max(x0 - 10, 0), std::max(H - 10 - band, 0));
-    placeRows(x0 - 5, H);
+    const int band = placeRows(x0 - 5, H - 5);
+    place(kPlotHost, 5, 5, std::max(x0 - 10, 0), std::max(H - 15 - band, 0));
     place(kCursorX, x0, 5, column, 22);
     for (int k = 0; k < kChannels; ++k) {
         const auto i = static_cast<std::size_t>(k);
@@ -198,43 +200,53 @@ void ScopePage::layout() {
     plot_.setShowLabels(showCoordinates_);
 }
 
-void ScopePage::placeRows(int width, int height) {
-    // Left to right in rows under the plot; widths in pixels, as the column.
+int ScopePage::placeRows(int width, int bottom) {
+    // The controls under the plot flow left to right and wrap where `width`
+    // ends, each group on a line of its own, so that every text fits in any
+    // language; the band sits on `bottom`, and its height is returned.
     struct Item {
         int id;
-        int w;
+        int w;  // at least; more when the text needs it
     };
-    const auto row = [this](int y, std::initializer_list<Item> items) {
+    const std::initializer_list<Item> trigger{
+        {kTriggerMode, 80}, {kTriggerChannel, 55}, {kTriggerEdge, 75},     {kLevelLabel, 45},
+        {kLevel, 70},       {kLevelUnit, 55},      {kPreTriggerLabel, 60}, {kPreTrigger, 40},
+        {kArm, 80},         {kTriggerState, 140}};
+    const std::initializer_list<Item> cursors{
+        {kCursors, 75}, {kCursorA, 110},  {kCursorB, 110},  {kFreeze, 70},      {kScroll, 110},
+        {kZoom, 55},    {kExportCsv, 55}, {kExportPng, 55}, {kExportWhole, 130}};
+    // The read-out and the hint take whole lines: their texts are long.
+    const std::initializer_list<Item> readout{{kCursorReadout, width - 5}};
+    const std::initializer_list<Item> hint{{kHint, width - 5}};
+
+    std::vector<std::pair<int, ui::Rect>> placed;
+    int y = 0;
+    for (const auto& group : {trigger, cursors, readout, hint}) {
         int x = 5;
-        for (const Item& i : items) {
-            const int w = std::max(i.w, fitSize(i.id).width);
-            control(i.id).move(ui::Rect::fromXywh(x, y, w, kRowHeight - 6));
+        int lineHeight = 0;
+        for (const Item& i : group) {
+            const ui::Control& c = control(i.id);
+            const int w = std::min(std::max(i.w, fitSize(i.id).width), std::max(width - 5, 1));
+            // A drop-down list's height is its closed height here; the others
+            // as high as their text needs.
+            const bool list = c.kind() == resources::ControlKind::DropDownList ||
+                              c.kind() == resources::ControlKind::ComboBox;
+            const int h = list ? 20 : std::max(20, fitSize(i.id, w).height);
+            if (x > 5 && x + w > width) {
+                y += lineHeight + 4;
+                x = 5;
+                lineHeight = 0;
+            }
+            placed.emplace_back(i.id, ui::Rect::fromXywh(x, y, w, h));
+            lineHeight = std::max(lineHeight, h);
             x += w + 5;
         }
-    };
-    const int top = height - 5 - kRows * kRowHeight + 4;
-    row(top, {{kTriggerMode, 80},
-              {kTriggerChannel, 55},
-              {kTriggerEdge, 75},
-              {kLevelLabel, 45},
-              {kLevel, 70},
-              {kLevelUnit, 55},
-              {kPreTriggerLabel, 60},
-              {kPreTrigger, 40},
-              {kArm, 80},
-              {kTriggerState, 140}});
-    row(top + kRowHeight, {{kCursors, 75},
-                           {kCursorA, 110},
-                           {kCursorB, 110},
-                           {kFreeze, 70},
-                           {kScroll, 110},
-                           {kZoom, 55},
-                           {kExportCsv, 55},
-                           {kExportPng, 55},
-                           {kExportWhole, 130}});
-    // `width` ends where the control column begins.
-    const int readout = std::max(width - 5 - 300, 100);
-    row(top + 2 * kRowHeight, {{kCursorReadout, readout}, {kHint, 290}});
+        y += lineHeight + 4;
+    }
+    const int top = bottom - y;
+    for (auto& [id, r] : placed)
+        control(id).move(ui::Rect::fromXywh(r.left, top + r.top, r.width(), r.height()));
+    return y;
 }
 
 void ScopePage::showTexts() {

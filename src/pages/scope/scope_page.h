@@ -82,9 +82,6 @@ class ScopePage : public app::MainPage {
     static constexpr int kExportWhole = 1219;
     static constexpr int kCursorReadout = 1220;
     static constexpr int kHint = 1221;
-    // The rows of controls under the plot.
-    static constexpr int kRowHeight = 26;
-    static constexpr int kRows = 3;
     static constexpr int kSliderSteps = 1000;
     static constexpr std::array<int, 6> kZooms{1, 2, 5, 10, 20, 50};
 
@@ -159,7 +156,7 @@ class ScopePage : public app::MainPage {
     void togglePause();
     void showCoordinates();
     void showTexts();
-    void placeRows(int width, int height);
+    int placeRows(int width, int bottom);
     void fillNewControls();
     void setupTrigger();
     void updateView();

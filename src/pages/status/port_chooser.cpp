@@ -123,14 +123,14 @@ void PortChooser::attach() {
 }
 
 void PortChooser::place(int left, int top, int width) {
-    const int scanWidth = 90;
-    const int parityWidth = 95;
-    const int listWidth = std::max(width - scanWidth - parityWidth - 10, 0);
-    page_.control(kPortList).move(ui::Rect::fromXywh(left, top, listWidth, 300));
-    page_.control(kParityList)
-        .move(ui::Rect::fromXywh(left + listWidth + 5, top, parityWidth, 150));
+    // The port list takes the whole first line (a port's description is
+    // long); parity and Scan share the second, sized from their texts.
+    const int scanWidth = std::max(90, page_.fitSize(kScanButton).width);
+    const int parityWidth = std::max(95, page_.fitSize(kParityList).width);
+    page_.control(kPortList).move(ui::Rect::fromXywh(left, top, std::max(width, 0), 300));
+    page_.control(kParityList).move(ui::Rect::fromXywh(left, top + 28, parityWidth, 150));
     page_.control(kScanButton)
-        .move(ui::Rect::fromXywh(left + width - scanWidth, top - 2, scanWidth, 24));
+        .move(ui::Rect::fromXywh(left + width - scanWidth, top + 26, scanWidth, 24));
 }
 
 void PortChooser::enable(bool on) {

@@ -85,7 +85,7 @@ class PortChooser {
 
     // After the page's controls exist: fills the lists, starts the refresh.
     void attach();
-    // Places the row of controls at (left, top), `width` pixels wide.
+    // Places the controls in two lines from (left, top), `width` pixels wide.
     void place(int left, int top, int width);
     void enable(bool on);
     // Handlers the page forwards.

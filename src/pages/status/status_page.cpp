@@ -100,7 +100,7 @@ void StatusPage::layout() {
     };
     place(kConnectionGroup, 10, 10, 580, 140);
     ports_.place(600, 15, w - 610);
-    place(kInfoText, 600, 45, w - 610, 105);
+    place(kInfoText, 600, 71, w - 610, 94);
     place(kBaudGroup, 20, 35, 245, 105);
     place(kPortGroup, 275, 35, 155, 105);
     for (int i = 0; i < kPortCount; ++i) {

@@ -153,6 +153,25 @@ std::uint8_t ModbusMaster::closeChannel(std::uint8_t channel) {
     return kSuccess;
 }
 
+std::uint8_t ModbusMaster::closeChannelWhenQuiet(std::uint8_t channel) {
+    if (channel >= kChannelCount) return kChannelUnavailable;
+    std::lock_guard guard(locks_[channel]);
+    if (channels_[channel].mode.load(std::memory_order_relaxed) != kModeSerial ||
+        !ports_[channel].isOpen())
+        return kPortFailure;
+    LineState& line = lines_[channel];
+    if (line.resync) {
+        drain(channel, line.quietSinceMicros, line.guardMicros);
+        line.resync = false;
+        line.guardMicros = 0;
+    } else if (ports_[channel].bytesWaiting() > 0) {
+        // An answer already under way: only its rest can follow.
+        drain(channel, platform::monotonicMicros(), guardMicros(channel, 0));
+    }
+    closeLocked(channel);
+    return kSuccess;
+}
+
 void ModbusMaster::closeLocked(std::uint8_t n) {
     // Closing discards what the port has not sent yet: a broadcast, which
     // nothing acknowledges, must have left first.

@@ -153,22 +153,32 @@ std::uint8_t ModbusMaster::closeChannel(std::uint8_t channel) {
     return kSuccess;
 }
 
+std::uint8_t ModbusMaster::awaitQuietLine(std::uint8_t channel) {
+    if (channel >= kChannelCount) return kChannelUnavailable;
+    std::lock_guard guard(locks_[channel]);
+    return awaitQuietLocked(channel);
+}
+
 std::uint8_t ModbusMaster::closeChannelWhenQuiet(std::uint8_t channel) {
     if (channel >= kChannelCount) return kChannelUnavailable;
     std::lock_guard guard(locks_[channel]);
-    if (channels_[channel].mode.load(std::memory_order_relaxed) != kModeSerial ||
-        !ports_[channel].isOpen())
+    const std::uint8_t r = awaitQuietLocked(channel);
+    if (r == kSuccess) closeLocked(channel);
+    return r;
+}
+
+std::uint8_t ModbusMaster::awaitQuietLocked(std::uint8_t n) {
+    if (channels_[n].mode.load(std::memory_order_relaxed) != kModeSerial || !ports_[n].isOpen())
         return kPortFailure;
-    LineState& line = lines_[channel];
+    LineState& line = lines_[n];
     if (line.resync) {
-        drain(channel, line.quietSinceMicros, line.guardMicros);
+        drain(n, line.quietSinceMicros, line.guardMicros);
         line.resync = false;
         line.guardMicros = 0;
-    } else if (ports_[channel].bytesWaiting() > 0) {
+    } else if (ports_[n].bytesWaiting() > 0) {
         // An answer already under way: only its rest can follow.
-        drain(channel, platform::monotonicMicros(), guardMicros(channel, 0));
+        drain(n, platform::monotonicMicros(), guardMicros(n, 0));
     }
-    closeLocked(channel);
     return kSuccess;
 }
 

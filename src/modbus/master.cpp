@@ -153,6 +153,35 @@ std::uint8_t ModbusMaster::closeChannel(std::uint8_t channel) {
     return kSuccess;
 }
 
+std::uint8_t ModbusMaster::awaitQuietLine(std::uint8_t channel) {
+    if (channel >= kChannelCount) return kChannelUnavailable;
+    std::lock_guard guard(locks_[channel]);
+    return awaitQuietLocked(channel);
+}
+
+std::uint8_t ModbusMaster::closeChannelWhenQuiet(std::uint8_t channel) {
+    if (channel >= kChannelCount) return kChannelUnavailable;
+    std::lock_guard guard(locks_[channel]);
+    const std::uint8_t r = awaitQuietLocked(channel);
+    if (r == kSuccess) closeLocked(channel);
+    return r;
+}
+
+std::uint8_t ModbusMaster::awaitQuietLocked(std::uint8_t n) {
+    if (channels_[n].mode.load(std::memory_order_relaxed) != kModeSerial || !ports_[n].isOpen())
+        return kPortFailure;
+    LineState& line = lines_[n];
+    if (line.resync) {
+        drain(n, line.quietSinceMicros, line.guardMicros);
+        line.resync = false;
+        line.guardMicros = 0;
+    } else if (ports_[n].bytesWaiting() > 0) {
+        // An answer already under way: only its rest can follow.
+        drain(n, platform::monotonicMicros(), guardMicros(n, 0));
+    }
+    return kSuccess;
+}
+
 void ModbusMaster::closeLocked(std::uint8_t n) {
     // Closing discards what the port has not sent yet: a broadcast, which
     // nothing acknowledges, must have left first.

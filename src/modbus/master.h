@@ -104,6 +104,16 @@ class ModbusMaster {
                                      std::uint8_t stopBits, std::uint8_t parity);
     // 0; 225 channel 8 or more; 4 channel not open.
     std::uint8_t closeChannel(std::uint8_t channel);
+    // For a process that ends after it closes the port: when the last attempt
+    // failed, or unasked bytes are waiting, waits out the guard silence, so
+    // that a late answer ends here instead of reaching whoever opens the port
+    // next, who would take it for the answer to a request of the same length.
+    // Blocks up to the failed request's time-out plus its answer's frame
+    // time: never call it on a user interface thread.
+    // 0; 225 channel 8 or more; 4 channel not open.
+    std::uint8_t awaitQuietLine(std::uint8_t channel);
+    // awaitQuietLine, then closeChannel as one step.
+    std::uint8_t closeChannelWhenQuiet(std::uint8_t channel);
     // 1 when stored, 0 for channel 8 or more.
     std::uint8_t setChannelTiming(std::uint8_t channel, std::uint16_t responseTimeoutMs,
                                   std::uint8_t retries);
@@ -166,6 +176,7 @@ class ModbusMaster {
                             std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t stopBits,
                             std::uint8_t parity);
     void closeLocked(std::uint8_t channel);
+    std::uint8_t awaitQuietLocked(std::uint8_t channel);
     void resetChannelLocked(std::uint8_t channel);
     // One request with its retries; the channel lock is held.
     std::uint8_t runRequest(std::uint8_t channel, std::uint8_t frameType,

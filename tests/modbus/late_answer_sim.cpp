@@ -92,4 +92,31 @@ TEST_F(LateAnswers, EveryAnswerLateFailsInsteadOfShiftingTheData) {
     for (int r = 0; r < 120; ++r) ASSERT_EQ(buf[2 * r] | (buf[2 * r + 1] << 8), 120 + r) << r;
 }
 
+// A process that ends after a failed attempt closes the port while the
+// answer to it is still on its way; the next process opens the same port and
+// asks for a block of the same length, which that answer would fit.
+TEST(LateAnswersAcrossOpens, ClosingAfterAFailureLeavesNoAnswerForTheNextOpen) {
+    testsupport::SimProcess sim({"--pattern", "--delay", "250"});
+    const auto sel = modbus::makeSelector(modbus::kKindRegisters, modbus::kTableOutput, kFrameRtu);
+    std::vector<std::uint8_t> buf(240);
+    modbus::RunReport rep;
+    {
+        modbus::ModbusMaster first;
+        first.resetMaster();
+        ASSERT_EQ(first.openSerialChannelAt(0, sim.ptyPath(), 115200, 8, 0, 0), modbus::kSuccess)
+            << first.portError(0);
+        EXPECT_EQ(first.readItems(0, 1, 120, buf.data(), 240, sel, {200, 0}, &rep),
+                  modbus::kNoResponse);
+        EXPECT_EQ(first.closeChannelWhenQuiet(0), modbus::kSuccess);
+        EXPECT_EQ(first.closeChannelWhenQuiet(0), modbus::kPortFailure);  // closed already
+    }
+    sim.ok("faults off");
+    modbus::ModbusMaster next;
+    next.resetMaster();
+    ASSERT_EQ(next.openSerialChannelAt(0, sim.ptyPath(), 115200, 8, 0, 0), modbus::kSuccess)
+        << next.portError(0);
+    ASSERT_EQ(next.readItems(0, 1, 0, buf.data(), 240, sel, {200, 0}, &rep), modbus::kSuccess);
+    for (int r = 0; r < 120; ++r) ASSERT_EQ(buf[2 * r] | (buf[2 * r + 1] << 8), r) << r;
+}
+
 }  // namespace

@@ -175,6 +175,21 @@ TEST_F(ServoctlDrive, SetWhoseAnswerIsLostSaysTheWriteMayHaveBeenApplied) {
     EXPECT_EQ(param(kSmoothing), "300");
 }
 
+// A command that ends after a time-out leaves the answer on its way; the
+// next command's read of one register would fit it.
+TEST_F(ServoctlDrive, ALateAnswerToAFailedCommandNeverReachesTheNext) {
+    sim.ok("set param " + std::to_string(kSmoothing) + " 250");
+    sim.ok("set param " + std::to_string(kMotorCode) + " 1234");
+    sim.ok("delay 250");
+    CommandResult r = run("get P01.06", "--timeout 200 --retries 0");
+    EXPECT_EQ(r.status, 3) << r.out;
+    sim.ok("delay off");
+    r = run("get P00.00", "--timeout 200 --retries 0");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("1234"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("250"), std::string::npos) << r.out;
+}
+
 TEST_F(ServoctlDrive, BackupReadsEveryParameterFirstAndWritesAFileTheProgramLoads) {
     sim.ok("set param " + std::to_string(kMotorCode) + " 1234");
     sim.ok("set param " + std::to_string(kInternalSpeed1) + " -77");

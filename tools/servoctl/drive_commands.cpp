@@ -162,6 +162,13 @@ class Command {
     Command(const LinkOptions& link, const DriveArgs& args) : link_(link), args_(args) {
         access_.initModbus();
     }
+    // The next servoctl may open the port at once: a late answer to a failed
+    // attempt must not be left on its way to it.
+    ~Command() {
+        if (session_.connected()) master_.awaitQuietLine(channel_);
+    }
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
 
     bool json() const { return link_.json; }
     const DriveArgs& args() const { return args_; }
@@ -201,6 +208,7 @@ class Command {
         s.frameType = link_.ascii ? modbus::kFrameAscii : modbus::kFrameRtu;
         s.timing = {static_cast<std::uint16_t>(link_.timeoutMs),
                     static_cast<std::uint8_t>(link_.retries)};
+        channel_ = s.channel;
         return session_.connect(s);
     }
 
@@ -263,6 +271,7 @@ class Command {
     DriveArgs args_;
     data::LanguageData language_;
     std::filesystem::path defsPath_;
+    std::uint8_t channel_ = 0;
     modbus::ModbusMaster master_;
     modbus::DriveAccess access_{master_};
     drive::DriveSession session_{access_};

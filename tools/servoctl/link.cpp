@@ -222,7 +222,9 @@ int runLinkCommand(const LinkOptions& o, LinkCommand command, const std::vector<
         failure.message += ": " + master.portError(ch);
     const bool broadcast =
         result == modbus::kSuccess && report.outcome == modbus::Outcome::broadcastSent;
-    master.closeChannel(ch);
+    // The next servoctl may open the port at once: a late answer to a failed
+    // attempt must not be left on its way to it.
+    master.closeChannelWhenQuiet(ch);
 
     if (result != modbus::kSuccess) {
         if (o.json) {

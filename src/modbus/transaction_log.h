@@ -6,9 +6,10 @@
 // channel lock, once per attempt, after the attempt has ended. The log's
 // writer never waits: each slot of its ring is published with a sequence
 // check (the slot's version is odd while it is written and names the record
-// it holds when done; the data words are stored between a release fence and
-// a release store of the version), and a reader that finds a slot changed
-// under it drops that record instead of holding the writer up.
+// it holds when done; the data words are release stores after the odd
+// version, and the version is released again after them), and a reader that
+// finds a slot changed under it drops that record instead of holding the
+// writer up.
 #include <array>
 #include <atomic>
 #include <cstddef>

@@ -56,7 +56,8 @@ class TcpConnection {
 
     std::intptr_t handle_ = kInvalid;
     bool ended_ = false;
-    bool started_ = false;  // Win32: this object holds a start of the socket layer
+    // Win32: this object holds a start of the socket layer (unused on POSIX).
+    [[maybe_unused]] bool started_ = false;
     SocketFailure failure_ = SocketFailure::none;
     std::string peer_;  // "host:port" for messages
     std::string error_;

@@ -31,13 +31,13 @@ constexpr std::array<int, 7> kJobControls{
     ParameterPage::kModelCombo};
 
 // Column headers: UI entry (0: none in the language file), defaults, width.
-struct ColumnSpec {
+struct ColumnText {
     std::size_t entry;
     std::u16string_view english;
     std::u16string_view chinese;
     int width;
 };
-constexpr std::array<ColumnSpec, 5> kColumns{{
+constexpr std::array<ColumnText, 5> kColumns{{
     {75, u"No.", u"参数号", 60},
     {76, u"Name", u"参数名称", 224},
     {77, u"Drive value", u"驱动器值", 90},
@@ -116,11 +116,12 @@ void ParameterPage::initList() {
     ui::Control& list = control(kList);
     list.setExtendedStyle(ui::list_style::kGridLines | ui::list_style::kFullRowSelect);
     for (std::size_t c = 0; c < kColumns.size(); ++c) {
-        const ColumnSpec& spec = kColumns[c];
+        const ColumnText& column = kColumns[c];
         const std::u16string header =
-            spec.entry ? std::u16string(context_.uiText(spec.entry, spec.english, spec.chinese))
-                       : words(spec.english, spec.chinese);
-        list.insertColumn(static_cast<int>(c), header, spec.width);
+            column.entry
+                ? std::u16string(context_.uiText(column.entry, column.english, column.chinese))
+                : words(column.english, column.chinese);
+        list.insertColumn(static_cast<int>(c), header, column.width);
     }
     data::ParameterTable& table = parameters();
     for (std::size_t i = 0; i < table.size(); ++i) {

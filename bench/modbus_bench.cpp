@@ -7,6 +7,10 @@
 //               its next request), at 1.75 ms above 19200 bit/s
 //   ratio       median_ms / limit_ms (target <= 1.03 for our master)
 //   cpu_pct     CPU time of the polling thread / wall time (target <= 5%)
+//   gap_us_min, gap_us_median
+//               the silence before each request after the first, as the
+//               simulator measured it from its last answer byte (>= 1750 for
+//               a compliant master)
 // libmodbus's ratio is below 1: it sends the next request as soon as an
 // answer is complete, without the t3.5 silence, which a compliant master
 // cannot do. Our master also runs with the transaction log recording
@@ -23,7 +27,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -83,6 +89,28 @@ void report(benchmark::State& state, std::vector<double>& samples, double cpu, d
     state.counters["cpu_pct"] = 100.0 * cpu / wall;
 }
 
+// The simulator's request log from "log on" up to now: the silence before
+// each request that followed an answer, in microseconds.
+void reportGaps(benchmark::State& state) {
+    const std::string timing = sim().ok("log timing");  // "N first:silence ..."
+    std::vector<double> gaps;
+    std::size_t at = timing.find(' ');
+    while (at != std::string::npos) {
+        const std::size_t colon = timing.find(':', at);
+        if (colon == std::string::npos) break;
+        const double gap = std::strtod(timing.c_str() + colon + 1, nullptr);
+        if (gap >= 0) gaps.push_back(gap);
+        at = timing.find(' ', colon);
+    }
+    sim().ok("log off");
+    // The first request follows whatever came before the run.
+    if (gaps.size() < 2) return;
+    gaps.erase(gaps.begin());
+    std::sort(gaps.begin(), gaps.end());
+    state.counters["gap_us_min"] = gaps.front();
+    state.counters["gap_us_median"] = gaps[gaps.size() / 2];
+}
+
 void read12(benchmark::State& state, modbus::TransactionObserver* observer) {
     modbus::ModbusMaster master;
     modbus::DriveAccess access(master);
@@ -99,6 +127,7 @@ void read12(benchmark::State& state, modbus::TransactionObserver* observer) {
     std::uint8_t buf[2 * kRegisters];
     std::vector<double> samples;
     int failures = 0;
+    sim().ok("log on");
     const double cpu0 = threadCpuSeconds();
     const double wall0 = wallSeconds();
     for (auto _ : state) {
@@ -107,6 +136,7 @@ void read12(benchmark::State& state, modbus::TransactionObserver* observer) {
         samples.push_back((wallSeconds() - t0) * 1000.0);
     }
     report(state, samples, threadCpuSeconds() - cpu0, wallSeconds() - wall0, limitMs);
+    reportGaps(state);
     state.counters["failures"] = failures;
     access.closeLink(0);
 }
@@ -205,6 +235,7 @@ void BM_LibmodbusRead12(benchmark::State& state) {
     std::uint16_t regs[kRegisters];
     std::vector<double> samples;
     int failures = 0;
+    sim().ok("log on");
     const double cpu0 = threadCpuSeconds();
     const double wall0 = wallSeconds();
     for (auto _ : state) {
@@ -213,6 +244,7 @@ void BM_LibmodbusRead12(benchmark::State& state) {
         samples.push_back((wallSeconds() - t0) * 1000.0);
     }
     report(state, samples, threadCpuSeconds() - cpu0, wallSeconds() - wall0, limitMs);
+    reportGaps(state);
     state.counters["failures"] = failures;
     modbus_close(ctx);
     modbus_free(ctx);

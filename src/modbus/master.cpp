@@ -629,6 +629,7 @@ std::uint8_t ModbusMaster::exchange(std::uint8_t n, std::uint16_t responseTimeou
     ModbusChannel& c = channels_[n];
     ModbusTransaction& tx = c.transaction;
 
+    platform::preciseWaitsOnThisThread();
     lines_[n].sentMicros = 0;
     lines_[n].answerEndMicros = 0;
     if (const std::uint8_t r = send(n, responseTimeoutMs); r != kSuccess) return r;

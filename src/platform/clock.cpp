@@ -3,6 +3,10 @@
 #include <chrono>
 #include <thread>
 
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
 namespace platform {
 
 std::uint64_t monotonicMicros() {
@@ -17,6 +21,15 @@ void sleepMs(unsigned milliseconds) {
 
 void sleepMicros(std::uint64_t microseconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}
+
+void preciseWaitsOnThisThread() {
+#if defined(__linux__)
+    thread_local bool done = false;
+    if (done) return;
+    done = true;
+    ::prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+#endif
 }
 
 }  // namespace platform

@@ -61,7 +61,7 @@ TEST_P(LateAnswers, NoReadReportsSuccessWithAnotherRequestsData) {
     if (ascii) args.push_back("--ascii");
     testsupport::SimProcess sim(args);
     open(sim);
-    const Tally t = readBlocks(master, GetParam(), ascii ? 500 : 2000);
+    const Tally t = readBlocks(master, GetParam(), ascii ? 500 : 600);
     std::cout << "good " << t.good << ", wrong " << t.wrong << ", failed " << t.failed
               << ", late bytes dropped " << master.discardedBytes(0) << "\n";
     EXPECT_EQ(t.wrong, 0);

@@ -197,6 +197,13 @@ ScanReport scanBus(const ScanPlan& plan, const ScanControl& control) {
                         suspects.insert(p.answerStation);
                     suspects.insert(station);
                 }
+                // The pass's last stations were asked without a guard: an
+                // answer of theirs as late as a second look waits may still
+                // be on its way, and no later probe would see it.
+                if (usable && !recent.empty() &&
+                    master->awaitLateAnswers(kChannel, recent.back().second,
+                                             std::uint64_t{second.responseTimeoutMs} * 1000) > 0)
+                    for (const auto& asked : recent) suspects.insert(asked.first);
                 for (const std::int32_t station : suspects) {
                     if (!usable || found.count(station) != 0) continue;
                     if (stop()) {

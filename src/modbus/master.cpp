@@ -167,6 +167,18 @@ std::uint8_t ModbusMaster::closeChannelWhenQuiet(std::uint8_t channel) {
     return r;
 }
 
+std::uint64_t ModbusMaster::awaitLateAnswers(std::uint8_t channel, std::uint64_t sinceMicros,
+                                             std::uint64_t windowMicros) {
+    if (channel >= kChannelCount) return 0;
+    std::lock_guard guard(locks_[channel]);
+    if (channels_[channel].mode.load(std::memory_order_relaxed) != kModeSerial ||
+        !ports_[channel].isOpen())
+        return 0;
+    const std::uint64_t before = lines_[channel].discardedBytes;
+    drain(channel, sinceMicros, windowMicros);
+    return lines_[channel].discardedBytes - before;
+}
+
 std::uint8_t ModbusMaster::awaitQuietLocked(std::uint8_t n) {
     if (channels_[n].mode.load(std::memory_order_relaxed) != kModeSerial || !ports_[n].isOpen())
         return kPortFailure;

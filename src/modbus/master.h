@@ -114,6 +114,14 @@ class ModbusMaster {
     std::uint8_t awaitQuietLine(std::uint8_t channel);
     // awaitQuietLine, then closeChannel as one step.
     std::uint8_t closeChannelWhenQuiet(std::uint8_t channel);
+    // Listens until the line has been silent for windowMicros since
+    // sinceMicros (platform::monotonicMicros) or the last byte after it,
+    // dropping what comes: answers still on their way to requests that timed
+    // out without a guard (RequestTiming::nextStationDiffers). Returns the
+    // bytes dropped; 0 also for a channel that is not open. Blocks: never on
+    // a user interface thread.
+    std::uint64_t awaitLateAnswers(std::uint8_t channel, std::uint64_t sinceMicros,
+                                   std::uint64_t windowMicros);
     // 1 when stored, 0 for channel 8 or more.
     std::uint8_t setChannelTiming(std::uint8_t channel, std::uint16_t responseTimeoutMs,
                                   std::uint8_t retries);

@@ -104,6 +104,13 @@ TEST(DriveScan, ALateDriveIsFoundByASecondLookAndNamedByItsOwnStation) {
     EXPECT_EQ(report.hits[0].station, 7);
     EXPECT_TRUE(report.hits[0].register0.has_value());
     EXPECT_GT(report.probes, 6u) << "found without a second look";
+
+    // The last station of the range: its late answer comes after the pass,
+    // when no probe is left to see it.
+    const ScanReport last = drive::scanBus(planFor(sim.ptyPath(), {115200}, 5, 7));
+    ASSERT_EQ(last.hits.size(), 1u) << "a slow drive at the end of the range is missed";
+    EXPECT_EQ(last.hits[0].station, 7);
+    EXPECT_GT(last.probes, 3u) << "found without a second look";
 }
 
 TEST(DriveScan, CancelStopsAtTheNextProbeAndAMissingPortIsNamed) {

@@ -536,14 +536,18 @@ TEST_F(StatusPageTest, PageFollowsThePageRectangleAndTakesItsTextsFromTheLanguag
     EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstBaudButton), 5);
     EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstPortButton), 0);
 
-    // 969 x 641: the I/O groups share the height below 200, 20 pixels apart.
-    EXPECT_EQ(page->control(1098).rect(), ui::Rect::fromXywh(460, 475, 120, 20));  // Y4
+    // 969 x 641: the I/O groups take what their rows of boxes need, and the
+    // link group the rest below them.
+    EXPECT_EQ(page->control(1098).rect(), ui::Rect::fromXywh(460, 362, 120, 20));  // Y4
+    EXPECT_EQ(page->control(StatusPage::kLinkGroup).rect(), ui::Rect::fromXywh(440, 405, 519, 226));
     context.pageRect = {2, 30, 1202, 830};
     page->layoutPage();
     EXPECT_EQ(page->windowRect(), context.pageRect);
     // Wider, the status list and the I/O frame share the extra width.
     EXPECT_EQ(page->control(StatusPage::kStatusList).rect().width(), 400 + 115);
-    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440 + 115, 170, 750 - 115, 620));
+    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440 + 115, 170, 750 - 115, 228));
+    EXPECT_EQ(page->control(StatusPage::kLinkGroup).rect(),
+              ui::Rect::fromXywh(440 + 115, 405, 750 - 115, 790 - 405));
 
     // A click on a row selects it, scrolls it into view and focuses the list.
     ASSERT_TRUE(page->userClickRow(StatusPage::kStatusList, 1));

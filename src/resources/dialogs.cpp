@@ -120,9 +120,9 @@ constexpr std::array kStatusControls{
     ControlTemplate{1191, K::Static, u"", s::kNormal, px(450, kLinkY + 25, kW - 600, 16)},
     ControlTemplate{1192, K::Static, u"", s::kNormal, px(450, kLinkY + 50, kW - 470, 32)},
     ControlTemplate{1193, K::Static, u"", s::kNormal, px(450, kLinkY + 86, kW - 470, 32)},
-    ControlTemplate{1194, K::Static, u"", s::kHidden, px(450, kLinkY + 122, kW - 470, 32)},
-    ControlTemplate{1195, K::Edit, u"", s::kEnabled | s::kTabStop | s::kMultiLine | s::kReadOnly,
-                    px(450, kLinkY + 158, kW - 470, 22)},
+    ControlTemplate{1194, K::Static, u"", s::kEnabled, px(450, kLinkY + 122, kW - 470, 32)},
+    ControlTemplate{1195, K::Edit, u"", s::kEnabled | s::kTabStop | s::kReadOnly,
+                    px(450, kLinkY + 158, kW - 470, 24)},
     // Connection settings that the page never shows.
     ControlTemplate{1000, K::DropDownList, u"", s::kHidden, px(600, 160, 80, 120)},
     ControlTemplate{1001, K::DropDownList, u"", s::kHidden, px(600, 185, 80, 120)},

@@ -276,11 +276,10 @@ void StatusPage::placeLinkGroup(int left, int top, int width, int bottom) {
     const int hintHeight = std::max(line, fitSize(kLatencyHint, inner).height);
     place(kLatencyHint, x, y, inner, hintHeight);
     y += hintHeight + 4;
-    // A read-only edit, so that the command can be selected and copied;
-    // wrapped when the group is narrower than the command.
-    const int commandWidth = fitSizeFor(kLatencyHint, text(kLatencyCommand)).width + 8;
-    const int commandHeight = (commandWidth > inner ? 2 * line : line) + 8;
-    place(kLatencyCommand, x, y, inner, commandHeight);
+    // A read-only edit, so that the command can be selected and copied.
+    const ui::Size command = fitSize(kLatencyCommand);
+    const int commandHeight = std::max(24, command.height);
+    place(kLatencyCommand, x, y, std::max(inner, command.width), commandHeight);
     y += commandHeight + 8;
     place(kLinkGroup, left, top, width, std::max(bottom - top, y - top));
 }

@@ -31,6 +31,7 @@
 #include "data/language.h"
 #include "data/model_sets.h"
 #include "drive/jobs.h"
+#include "drive/link_health.h"
 #include "drive/session.h"
 #include "modbus/transaction_log.h"
 #include "ui/geometry.h"
@@ -76,6 +77,15 @@ struct AppContext {
     // monitor; read by the user interface thread without ever making the link
     // wait. nullptr when nobody records (page tests).
     const modbus::TransactionLog* transactions = nullptr;
+    // User interface thread: the link's health, which the main window takes in
+    // from `transactions` at each tick of its timer before the page in view
+    // refreshes, so that the log keeps its one reader. A page that opens a
+    // new link resets it first. nullptr without a main window (page tests may
+    // set their own).
+    drive::LinkHealth* linkHealth = nullptr;
+    // User interface thread: opens the bus monitor window; empty when there
+    // is none.
+    std::function<void()> openBusMonitor{};
     // User interface thread: called by the page that connects or disconnects,
     // so that the status line shows the new link at once. Set by the main
     // window; empty without one.

@@ -28,6 +28,7 @@ MainWindow::~MainWindow() {
     // an object that goes while its window is still there.
     stopPollThread();
     context_.jobEnded = nullptr;
+    context_.linkHealth = nullptr;
 }
 
 MainPage* MainWindow::page(int index) const {
@@ -54,6 +55,7 @@ bool MainWindow::onInitDialog() {
     startPollThread();
     if (context_.transactions != nullptr)
         linkHealth_ = std::make_unique<drive::LinkHealth>(*context_.transactions);
+    context_.linkHealth = linkHealth_.get();
     setTimer(kRefreshTimer, kRefreshPeriodMs);
     initialised_ = true;
     updateStatusLine();
@@ -290,8 +292,9 @@ void MainWindow::onTimer(int id) {
         killTimer(kNoteTimer);
         note_.clear();
     } else if (MainPage* p = page(visiblePage())) {
-        p->refreshPage();
+        // Before the page, which shows the figures in detail.
         if (linkHealth_) linkHealth_->update(platform::monotonicMicros());
+        p->refreshPage();
     }
     updateStatusLine();
 }
@@ -365,6 +368,7 @@ void MainWindow::onDestroy() {
     context_.jobs.wait();
     context_.showNote = nullptr;
     context_.linkChanged = nullptr;
+    context_.linkHealth = nullptr;
 }
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key key) {

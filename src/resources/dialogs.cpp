@@ -54,10 +54,11 @@ constexpr std::array kMainControls{
 // 135: communication and status page.
 constexpr int kW = kPageWidth;
 constexpr int kH = kPageHeight;
-constexpr int kInputsY = 200;
-constexpr int kOutputsY = 200 + (kH - 240) / 2 + 20;
+constexpr int kInputsY = 195;
+constexpr int kOutputsY = 195 + 110 + 5;
+constexpr int kLinkY = kOutputsY + 80 + 15;
 constexpr UnitRect ioBox(int top, int i) {
-    return px(460 + 125 * (i % 4), top + 25 + 30 * (i / 4), 120, 20);
+    return px(460 + 125 * (i % 4), top + 22 + 30 * (i / 4), 120, 20);
 }
 constexpr std::uint32_t kIoBox = s::kEnabled | s::kTabStop;  // created hidden
 constexpr std::array kStatusControls{
@@ -89,9 +90,8 @@ constexpr std::array kStatusControls{
     ControlTemplate{1069, K::GroupBox, u"系统状态", s::kNormal, px(10, 170, 420, 300)},
     ControlTemplate{1068, K::ListView, u"", kList, px(20, 200, 400, 260)},
     ControlTemplate{1103, K::Edit, u"", kTextBox, px(10, 480, 420, 155)},
-    ControlTemplate{1097, K::GroupBox, u"IO状态", s::kNormal, px(440, 170, kW - 450, kH - 180)},
-    ControlTemplate{1090, K::GroupBox, u"输入检测", s::kNormal,
-                    px(450, kInputsY, kW - 470, (kH - 240) / 2)},
+    ControlTemplate{1097, K::GroupBox, u"IO状态", s::kNormal, px(440, 170, kW - 450, kLinkY - 177)},
+    ControlTemplate{1090, K::GroupBox, u"输入检测", s::kNormal, px(450, kInputsY, kW - 470, 110)},
     ControlTemplate{1012, K::CheckBox, u"X0", kIoBox, ioBox(kInputsY, 0)},
     ControlTemplate{1013, K::CheckBox, u"X1", kIoBox, ioBox(kInputsY, 1)},
     ControlTemplate{1014, K::CheckBox, u"X2", kIoBox, ioBox(kInputsY, 2)},
@@ -102,8 +102,7 @@ constexpr std::array kStatusControls{
     ControlTemplate{1019, K::CheckBox, u"X7", kIoBox, ioBox(kInputsY, 7)},
     ControlTemplate{1020, K::CheckBox, u"X8", kIoBox, ioBox(kInputsY, 8)},
     ControlTemplate{1021, K::CheckBox, u"X9", kIoBox, ioBox(kInputsY, 9)},
-    ControlTemplate{1091, K::GroupBox, u"输出检测", s::kNormal,
-                    px(450, kOutputsY, kW - 470, (kH - 240) / 2)},
+    ControlTemplate{1091, K::GroupBox, u"输出检测", s::kNormal, px(450, kOutputsY, kW - 470, 80)},
     ControlTemplate{1092, K::CheckBox, u"Y0", kIoBox, ioBox(kOutputsY, 0)},
     ControlTemplate{1093, K::CheckBox, u"Y1", kIoBox, ioBox(kOutputsY, 1)},
     ControlTemplate{1094, K::CheckBox, u"Y2", kIoBox, ioBox(kOutputsY, 2)},
@@ -112,6 +111,18 @@ constexpr std::array kStatusControls{
     ControlTemplate{1099, K::CheckBox, u"Y5", kIoBox, ioBox(kOutputsY, 5)},
     ControlTemplate{1100, K::CheckBox, u"Y6", kIoBox, ioBox(kOutputsY, 6)},
     ControlTemplate{1101, K::CheckBox, u"Y7", kIoBox, ioBox(kOutputsY, 7)},
+    // The link's health under the I/O frame; placed and named at run time.
+    // The latency hint and its command show only for a slow USB adapter.
+    ControlTemplate{1190, K::GroupBox, u"通讯链路", s::kNormal,
+                    px(440, kLinkY, kW - 450, kH - kLinkY - 10)},
+    ControlTemplate{1196, K::PushButton, u"总线监视...", kButton | s::kGroup,
+                    px(kW - 130, kLinkY + 20, 110, 24)},
+    ControlTemplate{1191, K::Static, u"", s::kNormal, px(450, kLinkY + 25, kW - 600, 16)},
+    ControlTemplate{1192, K::Static, u"", s::kNormal, px(450, kLinkY + 50, kW - 470, 32)},
+    ControlTemplate{1193, K::Static, u"", s::kNormal, px(450, kLinkY + 86, kW - 470, 32)},
+    ControlTemplate{1194, K::Static, u"", s::kEnabled, px(450, kLinkY + 122, kW - 470, 32)},
+    ControlTemplate{1195, K::Edit, u"", s::kEnabled | s::kTabStop | s::kReadOnly,
+                    px(450, kLinkY + 158, kW - 470, 24)},
     // Connection settings that the page never shows.
     ControlTemplate{1000, K::DropDownList, u"", s::kHidden, px(600, 160, 80, 120)},
     ControlTemplate{1001, K::DropDownList, u"", s::kHidden, px(600, 185, 80, 120)},

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "app/main_window.h"
 #include "data/language.h"
@@ -28,6 +29,8 @@ void runMainWindow(const char* languageFile, const std::function<void(MainWindow
     testsupport::ProgramRig program;
     const fs::path dist(SERVO_DIST_DIR);
     ASSERT_EQ(data::loadLanguageFile(dist / "Language" / languageFile, program.language), 1);
+    // The program's own texts in the file's language, as the language choice gives them.
+    program.context.englishTexts = std::string_view(languageFile) != "Define.cfg";
     program.context.modelTableLoaded =
         data::loadModelTable(dist / "version" / "Servo.csv", program.language.parameters().size(),
                              program.models, nullptr, nullptr);

@@ -51,12 +51,14 @@ TEST_F(Keyboard, TabVisitsEachStopOnceWithAListAndARadioGroupOneStopEach) {
     auto& list = status.control(1068);
     for (int r = 0; r < 40; ++r) list.insertRow(r, u"row");
     // Baud group (its checked button), port group (none checked: its first),
-    // station, Connect, the port list, parity and Scan, list, text box, then
-    // back to the tabs; the hidden I/O boxes and the hidden page are skipped.
-    const std::vector<int> forward{1072, 1078, 1037, 1065, 1180, 1181, 1182, 1068, 1103, kTabs};
-    EXPECT_EQ(tabs(10), forward);
-    const std::vector<int> back{1103, 1068, 1182, 1181, 1180, 1065, 1037, 1078, 1072, kTabs};
-    EXPECT_EQ(tabs(10, ui::Key::BackTab), back);
+    // station, Connect, the port list, parity and Scan, list, text box, Bus
+    // monitor, then back to the tabs; the hidden I/O boxes, latency command
+    // and page are skipped.
+    const std::vector<int> forward{1072, 1078, 1037, 1065, 1180, 1181,
+                                   1182, 1068, 1103, 1196, kTabs};
+    EXPECT_EQ(tabs(11), forward);
+    const std::vector<int> back{1196, 1103, 1068, 1182, 1181, 1180, 1065, 1037, 1078, 1072, kTabs};
+    EXPECT_EQ(tabs(11, ui::Key::BackTab), back);
     // A disabled stop is passed over.
     status.enable(1065, false);
     EXPECT_EQ(tabs(4), (std::vector<int>{1072, 1078, 1037, 1180}));

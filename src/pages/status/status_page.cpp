@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
 
 #include "app/link_text.h"
+#include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/text.h"
 #include "resources/resources.h"
@@ -32,13 +35,95 @@ bool isBitWord(const data::StatusItem& item) {
     return unit == u"bits" || unit == u"bit" || unit == u"位";
 }
 
-std::u16string localTime() {
-    const std::time_t now = std::time(nullptr);
+std::u16string localTime(std::time_t at = std::time(nullptr)) {
     char text[16] = "--:--:--";
     // User interface thread only, so the shared buffer of localtime is safe.
-    if (const std::tm* local = std::localtime(&now))
+    if (const std::tm* local = std::localtime(&at))
         std::strftime(text, sizeof text, "%H:%M:%S", local);
     return platform::fromUtf8(text);
+}
+
+// The local time of a platform::monotonicMicros() instant in the past.
+std::u16string localTimeOfMonotonic(std::uint64_t micros) {
+    const std::uint64_t now = platform::monotonicMicros();
+    const auto age = std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::microseconds(now > micros ? now - micros : 0));
+    return localTime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - age));
+}
+
+std::u16string formatted(const char* format, double a, double b = 0, double c = 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return platform::fromUtf8(text);
+}
+
+std::u16string hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
+    return platform::fromUtf8(text);
+}
+
+// "Rate 148.0/s, round trip 6.9 ms (p99 7.4 ms)"; a round trip of 0 means
+// that no good answer came within the window.
+std::u16string rateText(const drive::LinkHealthFigures& f, bool english) {
+    if (!f.any) return english ? u"No transactions yet" : u"尚无通讯";
+    std::u16string text = english ? u"Rate " : u"速率 ";
+    text += formatted("%.1f", f.transactionsPerSecond);
+    text += english ? u"/s, round trip " : u" 次/秒，往返 ";
+    if (f.roundTripMeanMs > 0)
+        text += formatted("%.1f ms (p99 %.1f ms)", f.roundTripMeanMs, f.roundTripP99Ms);
+    else
+        text += u"-";
+    return text;
+}
+
+std::u16string countsText(const modbus::TransactionCounts& c, bool english) {
+    const auto n = [](std::uint32_t v) { return platform::fromUtf8(std::to_string(v)); };
+    if (english)
+        return u"Since connect: time-outs " + n(c.timeouts) + u", bad checksums " +
+               n(c.badChecksums) + u", exceptions " + n(c.exceptions) +
+               u",\nwrong-station answers " + n(c.wrongStations) + u", other errors " +
+               n(c.otherErrors) + u", retries " + n(c.retries);
+    return u"连接以来：超时 " + n(c.timeouts) + u"，校验错误 " + n(c.badChecksums) +
+           u"，异常应答 " + n(c.exceptions) + u"，\n站号错误 " + n(c.wrongStations) +
+           u"，其他错误 " + n(c.otherErrors) + u"，重发 " + n(c.retries);
+}
+
+// What ended a failed attempt, in a few words.
+std::u16string outcomeWords(const modbus::TransactionRecord& r, bool english) {
+    using modbus::Outcome;
+    switch (r.outcome) {
+        case Outcome::ok:
+        case Outcome::broadcastSent:
+            return {};
+        case Outcome::noAnswer:
+            return english ? u"time-out (no answer)" : u"超时（无应答）";
+        case Outcome::badChecksum:
+            return english ? u"bad checksum" : u"校验错误";
+        case Outcome::exception: {
+            std::u16string text = (english ? u"exception " : u"异常应答 ") + hex2(r.exceptionCode);
+            if (const char* name = drive::exceptionName(r.exceptionCode); english && *name)
+                text += u" (" + platform::fromUtf8(name) + u")";
+            return text;
+        }
+        case Outcome::wrongStation:
+            return english ? u"answer from another station" : u"应答来自其他站号";
+        case Outcome::malformed:
+            return english ? u"malformed answer" : u"应答格式错误";
+        case Outcome::mismatch:
+            return english ? u"answer does not match the request" : u"应答与请求不符";
+        case Outcome::portFailure:
+            return english ? u"port failure" : u"串口故障";
+        case Outcome::portUnavailable:
+            return english ? u"port cannot be opened" : u"无法打开串口";
+        case Outcome::channelUnavailable:
+            return english ? u"port closed" : u"串口已关闭";
+        case Outcome::connectionLost:
+            return english ? u"connection lost" : u"连接中断";
+        case Outcome::broadcastRead:
+            return english ? u"read from station 0 refused" : u"站号 0 不能读";
+    }
+    return {};
 }
 
 }  // namespace
@@ -123,20 +208,80 @@ void StatusPage::layout() {
     place(kStatusGroup, 10, 170, left, statusHeight);
     place(kStatusList, 20, 200, left - 20, statusHeight - 40);
     place(kAlarmText, 10, h - alarmHeight - 5, left, alarmHeight);
+    // The I/O frame takes what its rows of boxes need, four to a row; the
+    // link group the rest of the height.
     const int ioLeft = left + 20;
-    place(kIoGroup, ioLeft, 170, w - ioLeft - 10, h - 180);
-    const int ioHeight = (h - 240) / 2;
-    const int inputsTop = 200;
-    const int outputsTop = 200 + ioHeight + 20;
-    place(kInputGroup, ioLeft + 10, inputsTop, w - ioLeft - 30, ioHeight);
-    place(kOutputGroup, ioLeft + 10, outputsTop, w - ioLeft - 30, ioHeight);
+    const auto boxesHeight = [](int boxes) { return 22 + 30 * ((boxes + 3) / 4 - 1) + 20 + 8; };
+    const int inputsTop = 195;
+    const int outputsTop = inputsTop + boxesHeight(kInputCount) + 5;
+    const int ioBottom = outputsTop + boxesHeight(kOutputCount) + 8;
+    place(kIoGroup, ioLeft, 170, w - ioLeft - 10, ioBottom - 170);
+    place(kInputGroup, ioLeft + 10, inputsTop, w - ioLeft - 30, boxesHeight(kInputCount));
+    place(kOutputGroup, ioLeft + 10, outputsTop, w - ioLeft - 30, boxesHeight(kOutputCount));
     const auto placeBox = [&](int id, int top, int i) {
-        place(id, ioLeft + 20 + 125 * (i % 4), top + 25 + 30 * (i / 4), 120, 20);
+        place(id, ioLeft + 20 + 125 * (i % 4), top + 22 + 30 * (i / 4), 120, 20);
     };
     for (int i = 0; i < kInputCount; ++i) placeBox(kFirstInputBox + i, inputsTop, i);
     for (int i = 0; i < kOutputCount; ++i)
         placeBox(kOutputBoxes[static_cast<std::size_t>(i)], outputsTop, i);
     applyTexts();
+    placeLinkGroup(ioLeft, ioBottom + 7, w - ioLeft - 10, h - 10);
+}
+
+// Every line is sized for the longest text it may show (five-digit counts,
+// the longest cause, a latency hint for a long device name), so that a
+// window that fits now does not cut a text later. A page too short for the
+// group lets it run out of the page, which the main window's minimum size
+// then rules out.
+void StatusPage::placeLinkGroup(int left, int top, int width, int bottom) {
+    const bool english = context_.englishTexts;
+    const auto place = [this](int id, int x, int y, int w, int h) {
+        control(id).move(ui::Rect::fromXywh(x, y, std::max(w, 0), std::max(h, 0)));
+    };
+    const int x = left + 10;
+    const int inner = width - 20;
+    const int line = fitSizeFor(kLinkRate, u"Xg").height;
+
+    const ui::Size button = fitSize(kBusMonitorButton);
+    const int buttonWidth = std::max(100, button.width);
+    const int buttonHeight = std::max(24, button.height);
+    place(kBusMonitorButton, left + width - 10 - buttonWidth, top + 18, buttonWidth, buttonHeight);
+    drive::LinkHealthFigures widest;
+    widest.any = true;
+    widest.transactionsPerSecond = 9999.9;
+    widest.roundTripMeanMs = widest.roundTripP99Ms = 9999.9;
+    const ui::Size rate = fitSizeFor(kLinkRate, rateText(widest, english));
+    place(kLinkRate, x, top + 18 + (buttonHeight - line) / 2,
+          std::max(inner - buttonWidth - 10, rate.width), rate.height);
+    int y = top + 18 + buttonHeight + 4;
+
+    modbus::TransactionCounts counts;
+    counts.timeouts = counts.badChecksums = counts.exceptions = counts.wrongStations =
+        counts.otherErrors = counts.retries = 99999;
+    const ui::Size countsSize = fitSizeFor(kLinkCounts, countsText(counts, english));
+    place(kLinkCounts, x, y, std::max(inner, countsSize.width), countsSize.height);
+    y += countsSize.height + 4;
+    // Two lines: the longest cause with its request wraps once.
+    place(kLinkLastError, x, y, inner, 2 * line);
+    y += 2 * line + 6;
+
+    if (!latencyHint_) {
+        drive::LatencyHint sample;
+        sample.latencyMs = 255;
+        sample.attributePath = "/sys/bus/usb-serial/devices/ttyUSB10/latency_timer";
+        sample.command = "echo 1 | sudo tee " + sample.attributePath;
+        setText(kLatencyHint, latencyHintText(sample));
+        setText(kLatencyCommand, platform::fromUtf8(sample.command));
+    }
+    const int hintHeight = std::max(line, fitSize(kLatencyHint, inner).height);
+    place(kLatencyHint, x, y, inner, hintHeight);
+    y += hintHeight + 4;
+    // A read-only edit, so that the command can be selected and copied.
+    const ui::Size command = fitSize(kLatencyCommand);
+    const int commandHeight = std::max(24, command.height);
+    place(kLatencyCommand, x, y, std::max(inner, command.width), commandHeight);
+    y += commandHeight + 8;
+    place(kLinkGroup, left, top, width, std::max(bottom - top, y - top));
 }
 
 void StatusPage::applyTexts() {
@@ -156,8 +301,11 @@ void StatusPage::applyTexts() {
         replace(kFirstInputBox + i, 18 + static_cast<std::size_t>(i));
     for (int i = 0; i < kOutputCount; ++i)
         replace(kOutputBoxes[static_cast<std::size_t>(i)], 44 + static_cast<std::size_t>(i));
+    setText(kLinkGroup, say(u"Link", u"通讯链路"));
+    setText(kBusMonitorButton, say(u"Bus monitor...", u"总线监视..."));
     showConnectionState();
     showPortDevices();
+    showLinkHealth();
 }
 
 void StatusPage::showConnectionState() {
@@ -201,6 +349,10 @@ void StatusPage::showPortDevices() {
 void StatusPage::onCommand(int id) {
     if (id == kConnectButton) {
         toggleConnection();
+        return;
+    }
+    if (id == kBusMonitorButton) {
+        if (context_.openBusMonitor) context_.openBusMonitor();
         return;
     }
     if (id == PortChooser::kScanButton) {
@@ -254,9 +406,15 @@ void StatusPage::connect() {
     settings.baudRate = kBaudRates[static_cast<std::size_t>(baudChoice_)];
     settings.station = std::max(control(kStationList).selection(), 0) + 1;
     ports_.apply(settings);
+    // Before the link opens: the poll thread may probe the new link at once,
+    // and reset() passes over only the links that exist when it is called.
+    if (context_.linkHealth) context_.linkHealth->reset();
     // The session publishes the link, timed and enabled, only once it is
     // open, with a fault flagged so that the poll loop probes first.
     const drive::Result r = context_.session.connect(settings);
+    // Taken now: later the snapshot's lock may be held by a reopen.
+    linkDevice_ = r ? context_.session.snapshot().device : std::string();
+    checkLatency();
     if (!r)
         ui::messageBox(say(u"Initialize the serial port failed!", u"串口初始化失败！") + u"\nCOM" +
                            decimal(portChoice_ + 1) + u": " + app::linkCause(context_, r),
@@ -274,6 +432,8 @@ void StatusPage::disconnect() {
     // New requests are refused from here on; closing waits for the one in
     // progress, which ends within its time-out.
     context_.session.disconnect();
+    linkDevice_.clear();
+    checkLatency();
 }
 
 void StatusPage::refreshStatus() {
@@ -303,6 +463,80 @@ void StatusPage::refreshStatus() {
     showIo(freshness);
     takeAlarm();
     showAlarmText();
+    showLinkHealth();
+    if (++latencyTicks_ >= kLatencyRecheckTicks) checkLatency();
+}
+
+void StatusPage::setSystemRoot(std::filesystem::path root) {
+    systemRoot_ = std::move(root);
+    checkLatency();
+}
+
+void StatusPage::showLinkHealth() {
+    if (!exists()) return;
+    const bool english = context_.englishTexts;
+    const drive::LinkHealthFigures none;
+    const drive::LinkHealthFigures& f = context_.linkHealth ? context_.linkHealth->figures() : none;
+    std::u16string last = say(u"Last error: ", u"最近错误：");
+    last += f.lastError ? lastErrorText(*f.lastError) : say(u"none", u"无");
+    const auto show = [this](int id, const std::u16string& text) {
+        if (this->text(id) != text) setText(id, text);
+    };
+    show(kLinkRate, rateText(f, english));
+    show(kLinkCounts, countsText(f.counts, english));
+    show(kLinkLastError, last);
+    // The hook may come after the page.
+    const bool monitor = static_cast<bool>(context_.openBusMonitor);
+    if (control(kBusMonitorButton).isEnabled() != monitor) enable(kBusMonitorButton, monitor);
+}
+
+std::u16string StatusPage::lastErrorText(const modbus::TransactionRecord& r) const {
+    std::u16string text = localTimeOfMonotonic(r.timeMicros) + u" ";
+    text += outcomeWords(r, context_.englishTexts);
+    text += say(u" (station ", u"（站号 ") + decimal(r.station);
+    text += say(u", function ", u"，功能码 ") + hex2(r.functionCode);
+    text += say(u", address ", u"，地址 ") + decimal(r.address);
+    if (r.retry()) text += say(u", retry ", u"，重发 ") + decimal(r.attempt - 1);
+    text += say(u")", u"）");
+    return text;
+}
+
+void StatusPage::checkLatency() {
+    latencyTicks_ = 0;
+    // Nothing for a network port, a Windows port or one whose timer cannot
+    // be read: usbLatencyHint says nothing for them.
+    std::optional<drive::LatencyHint> hint;
+    if (!linkDevice_.empty() && context_.session.connected())
+        hint = drive::usbLatencyHint(linkDevice_, systemRoot_);
+    const bool changed = hint.has_value() != latencyHint_.has_value() ||
+                         (hint && (hint->latencyMs != latencyHint_->latencyMs ||
+                                   hint->command != latencyHint_->command));
+    latencyHint_ = std::move(hint);
+    if (changed) showLatencyHint();
+}
+
+void StatusPage::showLatencyHint() {
+    if (!exists()) return;
+    if (latencyHint_) {
+        setText(kLatencyHint, latencyHintText(*latencyHint_));
+        setText(kLatencyCommand, platform::fromUtf8(latencyHint_->command));
+    }
+    showControl(kLatencyHint, latencyHint_.has_value());
+    showControl(kLatencyCommand, latencyHint_.has_value());
+    // The texts that the hidden lines keep are the ones measured for room.
+    if (!latencyHint_) layout();
+}
+
+std::u16string StatusPage::latencyHintText(const drive::LatencyHint& hint) const {
+    const std::u16string name = platform::fromUtf8(
+        std::filesystem::path(hint.attributePath).parent_path().filename().string());
+    const std::u16string ms = decimal(hint.latencyMs);
+    return say(u"The USB adapter " + name + u" holds every answer back for its latency timer of " +
+                   ms +
+                   u" ms. This command lowers it to 1 ms (until the adapter is plugged in "
+                   u"again):",
+               u"USB 串口适配器 " + name + u" 的延迟定时器为 " + ms +
+                   u" ms，每个应答都因此推迟。以下命令将其降为 1 ms（重新插入适配器后恢复）：");
 }
 
 std::u16string StatusPage::say(std::u16string_view english, std::u16string_view chinese) const {

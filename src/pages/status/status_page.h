@@ -2,11 +2,14 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/app_context.h"
 #include "app/main_page.h"
 #include "app/page_jobs.h"
+#include "drive/link_health.h"
 #include "drive/status.h"
 #include "pages/status/port_chooser.h"
 
@@ -23,7 +26,10 @@ namespace pages {
 // a new connection shows nothing of the previous one. The inputs are
 // indicators; an output box writes its coil, after a confirmation on the
 // first write of each connection. Every change of the alarm value is kept in
-// a history shown under the current alarm.
+// a history shown under the current alarm. The link group shows the link's
+// health in detail (the status line has the short readout), a hint when the
+// port is a USB adapter whose latency timer delays every answer, and opens
+// the bus monitor.
 //
 // Threads: pollStatus and watch run on the poll thread and touch no control;
 // the service keeps values, I/O states and the alarm for refreshStatus.
@@ -48,6 +54,18 @@ class StatusPage : public app::MainPage {
     static constexpr int kFirstInputBox = 1012;  // 1012 to 1021: X0 to X9
     static constexpr std::array<int, 8> kOutputBoxes{1092, 1093, 1094, 1095,
                                                      1098, 1099, 1100, 1101};  // Y0 to Y7
+    // The link's health: rate and round trip, the counts since connect, the
+    // last error, the USB latency hint with its command, and the bus monitor.
+    static constexpr int kLinkGroup = 1190;
+    static constexpr int kLinkRate = 1191;
+    static constexpr int kLinkCounts = 1192;
+    static constexpr int kLinkLastError = 1193;
+    static constexpr int kLatencyHint = 1194;
+    static constexpr int kLatencyCommand = 1195;
+    static constexpr int kBusMonitorButton = 1196;
+    // The latency timer is read again every this many refreshes (2 s), so
+    // that a timer lowered while connected takes the hint away.
+    static constexpr int kLatencyRecheckTicks = 20;
 
     static constexpr std::array<std::uint32_t, 6> kBaudRates{4800,  9600,  19200,
                                                              38400, 57600, 115200};
@@ -76,6 +94,11 @@ class StatusPage : public app::MainPage {
     void writeOutput(int output);
     // True while the page's output write runs.
     bool busy() const { return jobs_.busy(); }
+    // Where the USB latency timers are read: "/" on a live system, a fake
+    // tree in tests. Reads the connected port's timer again at once.
+    void setSystemRoot(std::filesystem::path root);
+    // The hint shown for the connected port, if any.
+    const std::optional<drive::LatencyHint>& latencyHint() const { return latencyHint_; }
 
     // The states and alarm value last read (any thread).
     int inputState(int index) const { return service_.inputState(index); }
@@ -135,6 +158,13 @@ class StatusPage : public app::MainPage {
     };
     AlarmWords alarmWords(std::int32_t value) const;
     void showIo(drive::Freshness freshness);
+    // The link group from the context's LinkHealth, and the latency hint.
+    void showLinkHealth();
+    void checkLatency();
+    void showLatencyHint();
+    void placeLinkGroup(int left, int top, int width, int bottom);
+    std::u16string latencyHintText(const drive::LatencyHint& hint) const;
+    std::u16string lastErrorText(const modbus::TransactionRecord& record) const;
     // Undoes a click on an input indicator, and one on an output box that is
     // not to be written.
     void restoreBox(int id, int state);
@@ -150,6 +180,11 @@ class StatusPage : public app::MainPage {
     std::deque<AlarmRecord> history_;
     // The connection on which the user agreed to write outputs (0 = none).
     std::uint64_t outputsConfirmed_ = 0;
+    // The device of the link opened by this page ("" while none).
+    std::string linkDevice_;
+    std::filesystem::path systemRoot_ = "/";
+    std::optional<drive::LatencyHint> latencyHint_;
+    int latencyTicks_ = 0;
     // Last: its destructor waits for a job that uses the service above.
     app::PageJobs jobs_;
 };

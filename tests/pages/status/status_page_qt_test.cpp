@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,9 +15,11 @@
 #include "data/model_sets.h"
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
+#include "modbus/transaction_log.h"
 #include "pages/status/status_page.h"
 #include "support/program_rig.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 #include "ui/qt/qt_backend.h"
 
 namespace {
@@ -47,6 +50,16 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
     data::LanguageData& language = program.language;
     ASSERT_EQ(data::loadLanguageFile(languageFile, language), 1);
     app::AppContext& context = program.context;
+    modbus::TransactionLog log;
+    program.master.setObserver(&log);
+    context.transactions = &log;
+    // The pseudo-terminal seen as a USB adapter with the usual 16 ms timer.
+    testsupport::TempDir root;
+    const fs::path device = root.path() / fs::path(sim.ptyPath()).relative_path();
+    fs::create_directories(device.parent_path());
+    fs::create_symlink("/dev/ttyUSB0", device);
+    fs::create_directories(root.path() / "sys/class/tty/ttyUSB0/device");
+    std::ofstream(root.path() / "sys/class/tty/ttyUSB0/device/latency_timer") << "16\n";
     StatusPage* page = nullptr;
     app::MainWindow window(context, [&page](app::AppContext& c) {
         app::PageSet set;
@@ -78,11 +91,17 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
         EXPECT_TRUE(waitFor([&] { return allValues(u"未知"); }));
 
         // Connect on COM2 and see the drive's values.
+        page->setSystemRoot(root.path());
         ASSERT_TRUE(ui::qt::clickWidget(*page, 1079));
         ASSERT_TRUE(ui::qt::clickWidget(*page, StatusPage::kConnectButton));
         ASSERT_TRUE(program.session.connected());
-        EXPECT_TRUE(waitFor([&] { return statusLine() == u"通讯连接OK"; }));
+        EXPECT_TRUE(waitFor([&] { return statusLine().starts_with(u"通讯连接OK"); }));
         EXPECT_TRUE(waitFor([&] { return values()[7] == u"42" && values()[6] == u"311.000"; }));
+        // The main window's link health reaches the page's group.
+        EXPECT_TRUE(
+            waitFor([&] { return page->text(StatusPage::kLinkRate).starts_with(u"Rate "); }));
+        EXPECT_TRUE(page->control(StatusPage::kLatencyHint).isVisible());
+        EXPECT_TRUE(page->control(StatusPage::kLatencyCommand).isVisible());
 
         // An alarm on the drive shows its text.
         sim.ok("alarm 3");
@@ -99,7 +118,7 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
         ui::qt::processEvents(100);
         EXPECT_TRUE(ui::qt::saveWindowPng(window, png));
         sim.ok("alarm 0");
-        EXPECT_TRUE(waitFor([&] { return statusLine() == u"通讯连接OK"; }));
+        EXPECT_TRUE(waitFor([&] { return statusLine().starts_with(u"通讯连接OK"); }));
         EXPECT_EQ(window.control(app::MainWindow::kStatusLine).textColor(), std::nullopt);
 
         // The I/O boxes show the drive's states (the write's confirmation is
@@ -114,10 +133,14 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
         EXPECT_TRUE(waitFor(
             [&] { return statusLine().starts_with(u"网络通讯异常: no answer from station 1"); }));
         EXPECT_TRUE(waitFor([&] { return values()[7] == u"42 (stale)"; }));
+        EXPECT_TRUE(waitFor([&] {
+            return page->text(StatusPage::kLinkLastError).find(u"time-out (no answer)") !=
+                   std::u16string::npos;
+        }));
         EXPECT_FALSE(page->control(1092).isEnabled());
         sim.ok("set reg 4105 77");
         sim.ok("noanswer off");
-        EXPECT_TRUE(waitFor([&] { return statusLine() == u"通讯连接OK"; }));
+        EXPECT_TRUE(waitFor([&] { return statusLine().starts_with(u"通讯连接OK"); }));
         EXPECT_TRUE(waitFor([&] { return values()[7] == u"77"; }));
         EXPECT_EQ(page->check(1092), 1);
 
@@ -132,6 +155,7 @@ TEST(StatusPageGui, ConnectShowsTheDriveAndSurvivesASilentDrive) {
     });
     window.runModal();
     backend.setModalHook(nullptr);
+    program.master.setObserver(nullptr);
 
     const auto image = ui::qt::loadPng(png);
     ASSERT_TRUE(image) << png;

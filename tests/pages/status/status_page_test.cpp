@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,12 +16,17 @@
 #include <vector>
 
 #include "data/language.h"
+#include "drive/link_health.h"
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
+#include "modbus/transaction_log.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "support/program_rig.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 #include "ui/headless.h"
+#include "ui/layout.h"
 
 namespace {
 
@@ -106,6 +113,24 @@ class StatusPageTest : public ::testing::Test {
     void TearDown() override {
         if (page && session.connected()) page->toggleConnection();
         page.reset();
+        master.setObserver(nullptr);
+    }
+
+    // The master records into a log whose health the page shows, as the
+    // main window arranges it.
+    std::unique_ptr<modbus::TransactionLog> log;
+    std::unique_ptr<drive::LinkHealth> health;
+    void recordTransactions() {
+        log = std::make_unique<modbus::TransactionLog>();
+        health = std::make_unique<drive::LinkHealth>(*log);
+        master.setObserver(log.get());
+        context.transactions = log.get();
+        context.linkHealth = health.get();
+    }
+    // A tick of the main window's timer: the health first, then the page.
+    void tick() {
+        health->update(platform::monotonicMicros());
+        page->refreshStatus();
     }
 
     // Picks COMn and connects at 115200 bit/s to station 1.
@@ -536,14 +561,18 @@ TEST_F(StatusPageTest, PageFollowsThePageRectangleAndTakesItsTextsFromTheLanguag
     EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstBaudButton), 5);
     EXPECT_EQ(page->radioGroupIndex(StatusPage::kFirstPortButton), 0);
 
-    // 969 x 641: the I/O groups share the height below 200, 20 pixels apart.
-    EXPECT_EQ(page->control(1098).rect(), ui::Rect::fromXywh(460, 475, 120, 20));  // Y4
+    // 969 x 641: the I/O groups take what their rows of boxes need, and the
+    // link group the rest below them.
+    EXPECT_EQ(page->control(1098).rect(), ui::Rect::fromXywh(460, 362, 120, 20));  // Y4
+    EXPECT_EQ(page->control(StatusPage::kLinkGroup).rect(), ui::Rect::fromXywh(440, 405, 519, 226));
     context.pageRect = {2, 30, 1202, 830};
     page->layoutPage();
     EXPECT_EQ(page->windowRect(), context.pageRect);
     // Wider, the status list and the I/O frame share the extra width.
     EXPECT_EQ(page->control(StatusPage::kStatusList).rect().width(), 400 + 115);
-    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440 + 115, 170, 750 - 115, 620));
+    EXPECT_EQ(page->control(1097).rect(), ui::Rect::fromXywh(440 + 115, 170, 750 - 115, 228));
+    EXPECT_EQ(page->control(StatusPage::kLinkGroup).rect(),
+              ui::Rect::fromXywh(440 + 115, 405, 750 - 115, 790 - 405));
 
     // A click on a row selects it, scrolls it into view and focuses the list.
     ASSERT_TRUE(page->userClickRow(StatusPage::kStatusList, 1));
@@ -551,6 +580,148 @@ TEST_F(StatusPageTest, PageFollowsThePageRectangleAndTakesItsTextsFromTheLanguag
     EXPECT_EQ(list.lastEnsuredVisible(), 1);
     EXPECT_TRUE(list.isRowSelected(1));
     EXPECT_TRUE(list.hasFocus());
+}
+
+// The figures of servo-sim's "stats": what it injected.
+std::map<std::string, unsigned> simStats(testsupport::SimProcess& sim) {
+    std::map<std::string, unsigned> stats;
+    std::istringstream in(sim.ok("stats"));
+    for (std::string pair; in >> pair;)
+        if (const auto eq = pair.find('='); eq != std::string::npos)
+            stats[pair.substr(0, eq)] = static_cast<unsigned>(std::stoul(pair.substr(eq + 1)));
+    return stats;
+}
+
+TEST_F(StatusPageTest, LinkGroupCountsTheFaultsTheSimulatorInjectedAndANewConnectClearsIt) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    recordTransactions();
+    open(languageText({}, {u"[INT16U][100][a][][]"}, {}));
+    connect(1);
+    // Short time-outs and one retry: each failed read is two attempts.
+    ASSERT_EQ(master.setChannelTiming(0, 20, 1), 1);
+    std::uint8_t scratch[2] = {};
+    for (const char* fault : {"badcrc on", "wrongstation on", "exception 2", "noanswer on"}) {
+        sim.ok(fault);
+        EXPECT_NE(drive.readRegisters(100, scratch, 1), 0) << fault;
+        sim.ok("faults off");
+    }
+    ASSERT_EQ(drive.readRegisters(100, scratch, 1), 0);
+    tick();
+
+    auto injected = simStats(sim);
+    const modbus::TransactionCounts& counts = health->figures().counts;
+    EXPECT_EQ(counts.badChecksums, injected["badcrc"]);
+    EXPECT_EQ(counts.wrongStations, injected["wrongstation"]);
+    EXPECT_EQ(counts.exceptions, injected["exceptions"]);
+    EXPECT_EQ(counts.timeouts, injected["dropped"]);
+    EXPECT_EQ(injected["badcrc"], 2u);
+    EXPECT_EQ(page->text(StatusPage::kLinkCounts),
+              u"Since connect: time-outs 2, bad checksums 2, exceptions 2,\nwrong-station "
+              u"answers 2, other errors 0, retries 4");
+    const std::u16string last = page->text(StatusPage::kLinkLastError);
+    EXPECT_TRUE(last.starts_with(u"Last error: ")) << platform::toUtf8(last);
+    EXPECT_TRUE(
+        last.ends_with(u" time-out (no answer) (station 1, function 03, address 100, retry 1)"))
+        << platform::toUtf8(last);
+    EXPECT_EQ(last[14], u':') << "HH:MM:SS";
+    const std::u16string rate = page->text(StatusPage::kLinkRate);
+    EXPECT_TRUE(rate.starts_with(u"Rate ") &&
+                rate.find(u"/s, round trip ") != std::u16string::npos && rate.ends_with(u" ms)"))
+        << platform::toUtf8(rate);
+    context.englishTexts = false;
+    tick();
+    EXPECT_TRUE(page->text(StatusPage::kLinkCounts)
+                    .starts_with(u"连接以来：超时 2，校验错误 2，异常应答 2，"));
+    EXPECT_TRUE(page->text(StatusPage::kLinkLastError)
+                    .ends_with(u"（站号 1，功能码 03，地址 100，重发 1）"));
+    context.englishTexts = true;
+
+    // A disconnect keeps what the link went through; a new connect starts
+    // afresh, before the drive has answered anything.
+    page->toggleConnection();
+    tick();
+    EXPECT_NE(page->text(StatusPage::kLinkCounts).find(u"time-outs 2"), std::u16string::npos);
+    ASSERT_TRUE(page->userClick(StatusPage::kConnectButton));
+    ASSERT_TRUE(session.connected());
+    tick();
+    EXPECT_EQ(page->text(StatusPage::kLinkRate), u"No transactions yet");
+    EXPECT_EQ(page->text(StatusPage::kLinkLastError), u"Last error: none");
+    ASSERT_TRUE(session.probe().ok());
+    tick();
+    EXPECT_TRUE(page->text(StatusPage::kLinkRate).starts_with(u"Rate "));
+    EXPECT_EQ(page->text(StatusPage::kLinkCounts),
+              u"Since connect: time-outs 0, bad checksums 0, exceptions 0,\nwrong-station "
+              u"answers 0, other errors 0, retries 0");
+}
+
+TEST_F(StatusPageTest, LatencyHintShowsOnlyForAUsbAdapterWithASlowTimer) {
+    testsupport::SimProcess sim({"--no-pace"});
+    sim.exportAsCom(1);
+    open();
+    connect(1);
+    const auto hintShown = [this] {
+        const bool shown = page->control(StatusPage::kLatencyHint).isVisible();
+        EXPECT_EQ(page->control(StatusPage::kLatencyCommand).isVisible(), shown);
+        return shown;
+    };
+    // A pseudo-terminal is no USB adapter, on this system or on a tree that
+    // holds a slow one.
+    EXPECT_FALSE(hintShown());
+    testsupport::TempDir root;
+    const std::filesystem::path timer = root.path() / "sys/class/tty/ttyUSB0/device/latency_timer";
+    std::filesystem::create_directories(timer.parent_path());
+    const auto setTimer = [&timer](int ms) { std::ofstream(timer) << ms << "\n"; };
+    setTimer(16);
+    page->setSystemRoot(root.path());
+    EXPECT_FALSE(hintShown());
+
+    // The link's device seen as a link to that adapter, as a
+    // /dev/serial/by-id name is.
+    const std::filesystem::path device =
+        root.path() / std::filesystem::path(sim.ptyPath()).relative_path();
+    std::filesystem::create_directories(device.parent_path());
+    std::filesystem::create_symlink("/dev/ttyUSB0", device);
+    page->setSystemRoot(root.path());
+    ASSERT_TRUE(hintShown());
+    EXPECT_EQ(page->text(StatusPage::kLatencyCommand),
+              u"echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer");
+    EXPECT_NE(page->text(StatusPage::kLatencyHint)
+                  .find(u"ttyUSB0 holds every answer back for its latency timer of 16 ms"),
+              std::u16string::npos)
+        << platform::toUtf8(page->text(StatusPage::kLatencyHint));
+    // The hint fits the room that the group keeps for it.
+    for (const ui::LayoutIssue& issue : ui::findLayoutIssues(*page)) {
+        const auto ours = [](int id) {
+            return id >= StatusPage::kLinkGroup && id <= StatusPage::kBusMonitorButton;
+        };
+        if (ours(issue.id) || ours(issue.other)) ADD_FAILURE() << issue.message;
+    }
+
+    // Lowered while connected: the hint goes at the next reading.
+    setTimer(1);
+    for (int i = 0; i < StatusPage::kLatencyRecheckTicks; ++i) page->refreshStatus();
+    EXPECT_FALSE(hintShown());
+    setTimer(16);
+    for (int i = 0; i < StatusPage::kLatencyRecheckTicks; ++i) page->refreshStatus();
+    EXPECT_TRUE(hintShown());
+    page->toggleConnection();
+    EXPECT_FALSE(hintShown()) << "no port in use";
+}
+
+TEST_F(StatusPageTest, BusMonitorButtonOpensTheMonitorOnceThereIsOne) {
+    open();
+    EXPECT_FALSE(page->control(StatusPage::kBusMonitorButton).isEnabled());
+    int opened = 0;
+    context.openBusMonitor = [&opened] { ++opened; };
+    page->refreshStatus();
+    ASSERT_TRUE(page->userClick(StatusPage::kBusMonitorButton));
+    EXPECT_EQ(opened, 1);
+    context.englishTexts = false;
+    page->layoutPage();
+    EXPECT_EQ(page->text(StatusPage::kBusMonitorButton), u"总线监视...");
+    EXPECT_EQ(page->text(StatusPage::kLinkGroup), u"通讯链路");
+    context.openBusMonitor = nullptr;
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTableWidget>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QTableWidget>
 #include <QTimer>
 #include <unordered_map>
 
@@ -60,6 +60,8 @@ std::optional<Key> layerKey(const QKeyEvent& ke) {
             return plain ? std::optional(Key::Home) : std::nullopt;
         case Qt::Key_End:
             return plain ? std::optional(Key::End) : std::nullopt;
+        case Qt::Key_M:
+            return mods == Qt::ControlModifier ? std::optional(Key::ControlM) : std::nullopt;
         default:
             return std::nullopt;
     }
@@ -415,6 +417,8 @@ std::pair<int, Qt::KeyboardModifiers> qtKey(Key key) {
             return {Qt::Key_Tab, Qt::ControlModifier};
         case Key::PreviousPage:
             return {Qt::Key_PageUp, Qt::ControlModifier};
+        case Key::ControlM:
+            return {Qt::Key_M, Qt::ControlModifier};
     }
     return {Qt::Key_unknown, Qt::NoModifier};
 }

@@ -389,6 +389,27 @@ bool toggleRowCheck(Dialog& dialog, int controlId, int row) {
     return true;
 }
 
+bool scrollListTo(Dialog& dialog, int controlId, int row) {
+    QtView* view = viewOf(dialog);
+    if (!view || !dialog.hasControl(controlId)) return false;
+    auto* table = qobject_cast<QTableWidget*>(view->widgetOf(dialog.control(controlId)));
+    if (!table || row < 0 || row >= table->rowCount()) return false;
+    table->scrollTo(table->model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    return true;
+}
+
+std::optional<std::pair<int, int>> shownRows(const Dialog& dialog, int controlId) {
+    QtView* view = viewOf(dialog);
+    if (!view || !dialog.hasControl(controlId)) return std::nullopt;
+    auto* table = qobject_cast<QTableWidget*>(view->widgetOf(dialog.control(controlId)));
+    if (!table || table->rowCount() == 0) return std::nullopt;
+    const int height = table->viewport()->height();
+    const int first = table->rowAt(0);
+    int last = table->rowAt(height - 1);
+    if (last < 0) last = table->rowCount() - 1;
+    return std::pair{first, last};
+}
+
 namespace {
 
 std::pair<int, Qt::KeyboardModifiers> qtKey(Key key) {

@@ -24,8 +24,8 @@ bool registerFunction(std::uint8_t code) {
            code == modbus::kWriteSingleRegister || code == modbus::kWriteMultipleRegisters;
 }
 
-// The parameter at the address (or whose second register it is), else the
-// status item there; empty when neither.
+// The parameter at the address, else the status item there, else the scope
+// quantity there (the scope's reads); empty when none.
 std::u16string ownerOf(std::uint16_t address, const data::LanguageData& language) {
     for (const data::ParameterDefinition& p : language.parameters()) {
         if (p.address != address) continue;
@@ -36,6 +36,9 @@ std::u16string ownerOf(std::uint16_t address, const data::LanguageData& language
     }
     for (const data::StatusItem& s : language.statusItems()) {
         if (s.address == address) return std::u16string(s.name.view());
+    }
+    for (const data::ScopeQuantity& q : language.scopeQuantities().span()) {
+        if (q.size != 0 && q.address == address) return std::u16string(q.name.view());
     }
     return {};
 }

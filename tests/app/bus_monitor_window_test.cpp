@@ -51,6 +51,7 @@ class BusMonitorWindowTest : public ::testing::Test {
 TEST_F(BusMonitorWindowTest, RowsNameWhatWasReadAndPauseHoldsThem) {
     const data::ParameterDefinition& p = shell.program.language.parameters()[0];
     const data::StatusItem& s = shell.program.language.statusItems()[0];
+    const data::ScopeQuantity& q = shell.program.language.scopeQuantities()[0];
     shell.run([&](MainWindow& w) {
         // Read before the monitor opens: it shows what the log holds.
         ASSERT_TRUE(read(p.address));
@@ -58,31 +59,33 @@ TEST_F(BusMonitorWindowTest, RowsNameWhatWasReadAndPauseHoldsThem) {
         BusMonitorWindow* m = w.busMonitor();
         ASSERT_NE(m, nullptr);
         ASSERT_TRUE(read(s.address));
+        ASSERT_TRUE(read(q.address));
         tick();
         const ui::Control& list = m->control(BusMonitorWindow::kList);
-        ASSERT_EQ(list.rowCount(), 2);
+        ASSERT_EQ(list.rowCount(), 3);
         EXPECT_EQ(list.cellText(0, 1), u"read");
         EXPECT_EQ(list.cellText(0, 3), u"03 read registers");
         EXPECT_TRUE(list.cellText(0, 4).starts_with(platform::fromUtf8(std::to_string(p.address)) +
                                                     u" " + std::u16string(p.numberText.view())))
             << utf8(list.cellText(0, 4));
         EXPECT_NE(list.cellText(1, 4).find(std::u16string(s.name.view())), std::u16string::npos);
+        EXPECT_NE(list.cellText(2, 4).find(std::u16string(q.name.view())), std::u16string::npos);
         EXPECT_TRUE(list.cellText(0, 6).ends_with(u" ms"));
-        EXPECT_EQ(m->text(BusMonitorWindow::kCount), u"2 shown / 2 held");
+        EXPECT_EQ(m->text(BusMonitorWindow::kCount), u"3 shown / 3 held");
 
         // Ctrl+M on the main window raises the open monitor, rows kept.
         w.userKey(ui::Key::ControlM);
         EXPECT_EQ(w.busMonitor(), m);
-        EXPECT_EQ(list.rowCount(), 2);
+        EXPECT_EQ(list.rowCount(), 3);
 
         ASSERT_TRUE(m->userClick(BusMonitorWindow::kPauseButton));
         EXPECT_EQ(m->text(BusMonitorWindow::kPauseButton), u"Resume");
         ASSERT_TRUE(read(p.address));
         tick();
         tick();
-        EXPECT_EQ(list.rowCount(), 2) << "paused";
+        EXPECT_EQ(list.rowCount(), 3) << "paused";
         ASSERT_TRUE(m->userClick(BusMonitorWindow::kPauseButton));
-        EXPECT_EQ(list.rowCount(), 3) << "caught up on resume";
+        EXPECT_EQ(list.rowCount(), 4) << "caught up on resume";
         EXPECT_EQ(m->text(BusMonitorWindow::kPauseButton), u"Pause");
 
         ASSERT_TRUE(m->userClick(BusMonitorWindow::kClearButton));

@@ -73,9 +73,11 @@ TEST_F(BusMonitorWindowTest, RowsNameWhatWasReadAndPauseHoldsThem) {
         EXPECT_TRUE(list.cellText(0, 6).ends_with(u" ms"));
         EXPECT_EQ(m->text(BusMonitorWindow::kCount), u"3 shown / 3 held");
 
-        // Ctrl+M on the main window raises the open monitor, rows kept.
+        // Ctrl+M on the main window brings the open monitor back, rows kept.
+        m->userResize(ui::SizeState::Minimized, m->clientRect().size());
         w.userKey(ui::Key::ControlM);
         EXPECT_EQ(w.busMonitor(), m);
+        EXPECT_FALSE(m->isMinimized());
         EXPECT_EQ(list.rowCount(), 3);
 
         ASSERT_TRUE(m->userClick(BusMonitorWindow::kPauseButton));
@@ -177,8 +179,9 @@ TEST_F(BusMonitorWindowTest, ItClosesByItselfOrWithTheMainWindow) {
         EXPECT_EQ(w.busMonitor(), nullptr);
         EXPECT_EQ(monitor->model(), nullptr) << "no rows kept while closed";
 
-        // Opened again, it shows what the log still holds.
-        w.userKey(ui::Key::ControlM);
+        // Opened again (from the window menu), it shows what the log still
+        // holds.
+        w.userSystemCommand(MainWindow::kBusMonitorCommand);
         ASSERT_EQ(w.busMonitor(), monitor);
         EXPECT_TRUE(monitor->isVisible());
         EXPECT_EQ(monitor->control(BusMonitorWindow::kList).rowCount(), 1);

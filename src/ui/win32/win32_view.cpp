@@ -382,9 +382,10 @@ void Win32View::pushAppendedRows(const Control& c, int first) {
         }
         pushRowCheck(c, r);
     }
+    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
+    // The list view scrolls only while it redraws.
     if (atEnd && c.rowCount() > 0)
         SendMessageW(h, LVM_ENSUREVISIBLE, static_cast<WPARAM>(c.rowCount() - 1), FALSE);
-    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(h, nullptr, TRUE);
 }
 
@@ -465,10 +466,11 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
             const bool atEnd = top + page >= count;
             SendMessageW(h, WM_SETREDRAW, FALSE, 0);
             for (int i = 0; i < index && i < count; ++i) SendMessageW(h, LVM_DELETEITEM, 0, 0);
+            SendMessageW(h, WM_SETREDRAW, TRUE, 0);
             // The rows in view stay in view, unless the list follows its end.
+            // (The list view scrolls only while it redraws.)
             if (!atEnd && top - index >= 0)
                 SendMessageW(h, LVM_ENSUREVISIBLE, static_cast<WPARAM>(top - index), FALSE);
-            SendMessageW(h, WM_SETREDRAW, TRUE, 0);
             InvalidateRect(h, nullptr, TRUE);
             break;
         }

@@ -21,6 +21,12 @@
 //               guard)
 //   late_ms     a read whose first answer comes 250 ms late, to the right data
 // BM_TransactionLogRecord: the log's cost per attempt, in microseconds.
+// BM_OurMasterRead12Monitored: the recorded reads with a bus monitor taking
+// the log in on another thread, as the open monitor window does (median and
+// CPU beside BM_OurMasterRead12's).
+// BM_BusMonitorUpdate: the monitor's cost per transaction (us_per_record),
+// decoding a full log of 12-register reads named from the sample language
+// file, on the user interface thread.
 #include <benchmark/benchmark.h>
 #include <modbus/modbus.h>
 #include <time.h>
@@ -33,11 +39,15 @@
 #include <thread>
 #include <vector>
 
+#include "data/language.h"
+#include "drive/bus_monitor.h"
 #include "modbus/channel.h"
 #include "modbus/drive_access.h"
 #include "modbus/master.h"
 #include "modbus/transaction_log.h"
+#include "monitor_thread.h"
 #include "platform/clock.h"
+#include "platform/program_dir.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -152,6 +162,59 @@ void BM_OurMasterRead12Recorded(benchmark::State& state) {
     state.counters["recorded"] = static_cast<double>(log.written());
 }
 BENCHMARK(BM_OurMasterRead12Recorded)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+// The sample language file beside the executable (empty tables without it:
+// addresses are then shown as numbers only).
+const data::LanguageData& language() {
+    static const data::LanguageData loaded = [] {
+        data::LanguageData l;
+        data::loadLanguageFile(platform::programDirectory() / "Language" / "DefineEn.cfg", l);
+        return l;
+    }();
+    return loaded;
+}
+
+void BM_OurMasterRead12Monitored(benchmark::State& state) {
+    static modbus::TransactionLog log;
+    benchsupport::MonitorThread monitor(log, language());
+    read12(state, &log);
+    state.counters["monitored_rows"] = static_cast<double>(monitor.stop());
+}
+BENCHMARK(BM_OurMasterRead12Monitored)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+void BM_BusMonitorUpdate(benchmark::State& state) {
+    static modbus::TransactionLog log;
+    const data::LanguageData& names = language();
+    modbus::TransactionRecord r;
+    r.functionCode = 3;
+    r.station = 1;
+    r.quantity = 12;
+    r.dataBytes = 24;
+    r.timeMicros = platform::monotonicMicros();
+    for (std::size_t i = 0; i < modbus::TransactionLog::kCapacity; ++i) {
+        // Each parameter's address in turn, a failure now and then.
+        r.address = names.parameters().size() > 0
+                        ? names.parameters()[i % names.parameters().size()].address
+                        : static_cast<std::uint16_t>(i % 200);
+        r.outcome = i % 50 == 0 ? modbus::Outcome::noAnswer : modbus::Outcome::ok;
+        r.roundTripMicros = 7000;
+        r.timeMicros += 7000;
+        log.onTransaction(r);
+    }
+    std::size_t records = 0;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        drive::BusMonitor monitor(log, names, true, 0);
+        monitor.includeHeld();
+        const double t0 = wallSeconds();
+        records += monitor.update();
+        seconds += wallSeconds() - t0;
+        benchmark::DoNotOptimize(monitor.held());
+    }
+    state.counters["us_per_record"] =
+        records > 0 ? seconds * 1e6 / static_cast<double>(records) : 0;
+}
+BENCHMARK(BM_BusMonitorUpdate)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // One attempt into the log, as the master hands it over with the channel
 // lock held: the time the link waits for the monitor.

@@ -24,6 +24,7 @@ MainWindow::MainWindow(AppContext& context, const PageFactory& pages, ThreadLaun
 }
 
 MainWindow::~MainWindow() {
+    busMonitor_.reset();
     // The window normally joined the thread when it was destroyed; this covers
     // an object that goes while its window is still there.
     stopPollThread();
@@ -42,6 +43,11 @@ bool MainWindow::onInitDialog() {
         appendSystemMenuItem(0, u"");
         appendSystemMenuItem(kAboutCommand, about);
     }
+    if (context_.transactions != nullptr)
+        appendSystemMenuItem(kBusMonitorCommand,
+                             context_.words(u"&Bus monitor...\tCtrl+M",
+                                            resources::loadString(resources::kBusMonitorMenuText)));
+    startMicros_ = platform::monotonicMicros();
     setIcon(resources::kMainIcon);
     move(ui::Rect::fromXywh(0, 0, 1000, 730));
     centerWindow();
@@ -324,6 +330,10 @@ void MainWindow::onSystemCommand(int command) {
         about.runModal();
         return;
     }
+    if ((command & ~0xF) == kBusMonitorCommand) {
+        openBusMonitor();
+        return;
+    }
     Dialog::onSystemCommand(command);
 }
 
@@ -361,7 +371,26 @@ void MainWindow::closeWhenIdle() {
     endDialog(ui::kIdCancel);
 }
 
+void MainWindow::openBusMonitor() {
+    if (context_.transactions == nullptr || !exists()) return;
+    if (busMonitor_ && busMonitor_->exists()) {
+        busMonitor_->bringBack();
+        return;
+    }
+    if (!busMonitor_)
+        busMonitor_ =
+            std::make_unique<BusMonitorWindow>(context_, *context_.transactions, startMicros_);
+    busMonitor_->createModeless();
+}
+
+BusMonitorWindow* MainWindow::busMonitor() const {
+    return busMonitor_ && busMonitor_->exists() ? busMonitor_.get() : nullptr;
+}
+
 void MainWindow::onDestroy() {
+    // The monitor goes first: it shows this window's notes and uses the
+    // context's tables.
+    if (busMonitor_) busMonitor_->destroy();
     stopPollThread();
     // Normally no job runs by now (closing waited for it); a window destroyed
     // another way still lets it end before the pages and services go.
@@ -373,8 +402,13 @@ void MainWindow::onDestroy() {
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key key) {
     // Neither Enter nor Escape closes the window; only the close box does.
-    // The other keys move the focus and switch pages.
+    // Ctrl+M opens the bus monitor; the other keys move the focus and switch
+    // pages.
     if (key == ui::Key::Enter || key == ui::Key::Escape) return ui::KeyAction::Swallow;
+    if (key == ui::Key::ControlM) {
+        openBusMonitor();
+        return ui::KeyAction::Swallow;
+    }
     return ui::KeyAction::Default;
 }
 

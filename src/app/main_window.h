@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "app/app_context.h"
+#include "app/bus_monitor_window.h"
 #include "app/main_page.h"
 #include "app/page_tabs.h"
-#include "drive/link_health.h"
 #include "app/poll_loop.h"
+#include "drive/link_health.h"
 #include "ui/dialog.h"
 
 namespace app {
@@ -37,6 +38,7 @@ class MainWindow : public ui::Dialog {
     static constexpr int kTabControl = 1064;
     static constexpr int kStatusLine = 1093;
     static constexpr int kAboutCommand = 16;
+    static constexpr int kBusMonitorCommand = 32;
     static constexpr int kRefreshTimer = 1;
     static constexpr int kRefreshPeriodMs = 100;
     // A note of an ended operation stays this long before the link's state
@@ -100,6 +102,12 @@ class MainWindow : public ui::Dialog {
     // line ("148/s 6.9 ms (p99 7.4) 0 errors"), as of the last refresh;
     // empty before the link's first attempt or without a transaction log.
     std::u16string linkHealthReadout() const;
+    // User interface thread: opens the bus monitor beside the window, or
+    // brings the open one to the front (also Ctrl+M on every page and the
+    // system menu). Nothing without a transaction log.
+    void openBusMonitor();
+    // The bus monitor while it is open, else nullptr.
+    BusMonitorWindow* busMonitor() const;
     // Poll thread: polls the page of the tab at `index`; nothing when there is
     // no such page.
     std::optional<std::uint8_t> pollPage(int index);
@@ -157,6 +165,10 @@ class MainWindow : public ui::Dialog {
     ThreadLauncher launcher_;
     // From the context's transaction log, refreshed with the page.
     std::unique_ptr<drive::LinkHealth> linkHealth_;
+    // The times the bus monitor shows count from the window's start.
+    std::uint64_t startMicros_ = 0;
+    // Made on first open and kept: closed, it holds no rows.
+    std::unique_ptr<BusMonitorWindow> busMonitor_;
     std::thread pollThread_;
 };
 

@@ -19,48 +19,26 @@ std::u16string pick(bool english, std::u16string_view en, std::u16string_view zh
     return std::u16string(english ? en : zh);
 }
 
-std::u16string functionName(std::uint8_t code, bool english) {
-    char number[8];
-    std::snprintf(number, sizeof number, "%02u ", static_cast<unsigned>(code));
-    std::u16string out = ascii(number);
-    switch (code) {
-        case modbus::kReadCoils:
-            return out + pick(english, u"read coils", u"读线圈");
-        case modbus::kReadDiscreteInputs:
-            return out + pick(english, u"read inputs", u"读输入");
-        case modbus::kReadHoldingRegisters:
-            return out + pick(english, u"read registers", u"读寄存器");
-        case 4:
-            return out + pick(english, u"read input registers", u"读输入寄存器");
-        case modbus::kWriteSingleCoil:
-            return out + pick(english, u"write coil", u"写线圈");
-        case modbus::kWriteSingleRegister:
-            return out + pick(english, u"write register", u"写寄存器");
-        case modbus::kWriteMultipleCoils:
-            return out + pick(english, u"write coils", u"写多个线圈");
-        case modbus::kWriteMultipleRegisters:
-            return out + pick(english, u"write registers", u"写多个寄存器");
-        default:
-            return out;
-    }
-}
-
 bool registerFunction(std::uint8_t code) {
     return code == modbus::kReadHoldingRegisters || code == 4 ||
            code == modbus::kWriteSingleRegister || code == modbus::kWriteMultipleRegisters;
 }
 
-// The parameter at the address (or whose second register it is), else the
-// status item there; empty when neither.
+// The parameter at the address, else the status item there, else the scope
+// quantity there (the scope's reads); empty when none.
 std::u16string ownerOf(std::uint16_t address, const data::LanguageData& language) {
     for (const data::ParameterDefinition& p : language.parameters()) {
         if (p.address != address) continue;
-        std::u16string out = u"P" + std::u16string(p.numberText.view());
+        // The number as the parameter page shows it ("P01.07").
+        std::u16string out(p.numberText.view());
         if (!p.name.view().empty()) out += u" " + std::u16string(p.name.view());
         return out;
     }
     for (const data::StatusItem& s : language.statusItems()) {
         if (s.address == address) return std::u16string(s.name.view());
+    }
+    for (const data::ScopeQuantity& q : language.scopeQuantities().span()) {
+        if (q.size != 0 && q.address == address) return std::u16string(q.name.view());
     }
     return {};
 }
@@ -129,6 +107,32 @@ std::string csvField(const std::string& s) {
 
 }  // namespace
 
+std::u16string functionText(std::uint8_t code, bool english) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%02X ", static_cast<unsigned>(code));
+    std::u16string out = ascii(number);
+    switch (code) {
+        case modbus::kReadCoils:
+            return out + pick(english, u"read coils", u"读线圈");
+        case modbus::kReadDiscreteInputs:
+            return out + pick(english, u"read inputs", u"读输入");
+        case modbus::kReadHoldingRegisters:
+            return out + pick(english, u"read registers", u"读寄存器");
+        case 4:
+            return out + pick(english, u"read input registers", u"读输入寄存器");
+        case modbus::kWriteSingleCoil:
+            return out + pick(english, u"write coil", u"写线圈");
+        case modbus::kWriteSingleRegister:
+            return out + pick(english, u"write register", u"写寄存器");
+        case modbus::kWriteMultipleCoils:
+            return out + pick(english, u"write coils", u"写多个线圈");
+        case modbus::kWriteMultipleRegisters:
+            return out + pick(english, u"write registers", u"写多个寄存器");
+        default:
+            return out;
+    }
+}
+
 MonitorRow describeTransaction(const modbus::TransactionRecord& r,
                                const data::LanguageData& language, bool english,
                                std::uint64_t startMicros) {
@@ -144,7 +148,7 @@ MonitorRow describeTransaction(const modbus::TransactionRecord& r,
     row.time = ascii(buf);
     row.direction = r.isWrite() ? pick(english, u"write", u"写") : pick(english, u"read", u"读");
     row.station = ascii(std::to_string(r.station));
-    row.function = functionName(r.functionCode, english);
+    row.function = functionText(r.functionCode, english);
     row.address = ascii(std::to_string(r.address));
     if (registerFunction(r.functionCode)) {
         const std::u16string owner = ownerOf(r.address, language);

@@ -34,6 +34,10 @@ struct MonitorFilter {
     int functionCode = -1;  // -1: every function
 };
 
+// A function code with its name, "03 read registers", the code in hex as
+// Modbus writes it ("0F write coils").
+std::u16string functionText(std::uint8_t code, bool english);
+
 // One record as a row. startMicros: the monotonic time shown as 0.
 MonitorRow describeTransaction(const modbus::TransactionRecord& record,
                                const data::LanguageData& language, bool english,
@@ -52,11 +56,17 @@ class BusMonitor {
     // paused (they are taken after the pause, as far as the log still holds
     // them). Returns the rows added.
     std::size_t update();
+    // The next update also takes what the log still holds from before the
+    // monitor was made, oldest first: a monitor opened after a fault shows
+    // the traffic that led to it.
+    void includeHeld() { next_ = 0; }
     void setPaused(bool paused) { paused_ = paused; }
     bool paused() const { return paused_; }
     void setFilter(const MonitorFilter& filter) { filter_ = filter; }
     const MonitorFilter& filter() const { return filter_; }
     void clear() { rows_.clear(); }
+    // Rows held, filtered or not.
+    std::size_t held() const { return rows_.size(); }
 
     // The rows that pass the filter, oldest first.
     std::vector<const MonitorRow*> visibleRows() const;

@@ -61,6 +61,22 @@ bool saveCompareView(ui::Dialog& mainWindow, const std::filesystem::path& file,
     return saved;
 }
 
+// The bus monitor over the running link, once its timer has taken in rows;
+// it stays open until the main window closes.
+bool saveBusMonitor(ui::Dialog& mainWindow, const std::filesystem::path& file,
+                    const ScreenshotBackend& backend) {
+    auto* window = dynamic_cast<app::MainWindow*>(&mainWindow);
+    if (!window) return true;
+    window->openBusMonitor();
+    app::BusMonitorWindow* monitor = window->busMonitor();
+    if (!monitor) return false;
+    processUntil(
+        backend, [&] { return monitor->control(app::BusMonitorWindow::kList).rowCount() >= 20; },
+        3000);
+    backend.processEvents(300);
+    return backend.saveWindow(*monitor, file);
+}
+
 }  // namespace
 
 std::optional<ConnectChoice> parseConnectChoice(std::string_view text, std::string& error) {
@@ -159,6 +175,15 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
     if (connect && connected) {
         const std::filesystem::path file = dir / ("compare" + backend.extension);
         if (saveCompareView(mainWindow, file, backend)) {
+            std::printf("%s\n", file.string().c_str());
+        } else {
+            std::fprintf(stderr, "servo-tool: cannot write %s\n", file.string().c_str());
+            ok = false;
+        }
+    }
+    if (connect && connected) {
+        const std::filesystem::path file = dir / ("monitor" + backend.extension);
+        if (saveBusMonitor(mainWindow, file, backend)) {
             std::printf("%s\n", file.string().c_str());
         } else {
             std::fprintf(stderr, "servo-tool: cannot write %s\n", file.string().c_str());

@@ -40,7 +40,8 @@ struct ScreenshotBackend {
 // the scope record its first three quantities every 10 ms; then selects each
 // tab in turn, gives its timer and the poll thread time, saves it as
 // DIR/<page><extension> (paths printed on standard output); once connected, also
-// the compare view against the first drive model set as DIR/compare<extension>;
+// the compare view against the first drive model set as DIR/compare<extension>
+// and the bus monitor over the recording link as DIR/monitor<extension>;
 // then closes the window. False when a picture could not be written or the connection failed.
 bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
                      const std::optional<ConnectChoice>& connect, const ScreenshotBackend& backend);

@@ -289,6 +289,21 @@ constexpr std::array kCompareConfirmControls{
     ControlTemplate{2, K::PushButton, u"取消", kButton | s::kDefaultButton, px(317, 80, 95, 26)},
 };
 
+// 144: the bus monitor, a window of its own beside the main window; laid out
+// at run time, the list taking what the window gives.
+constexpr std::array kBusMonitorControls{
+    ControlTemplate{1301, K::PushButton, u"暂停", kButton | s::kGroup, px(8, 8, 80, 26)},
+    ControlTemplate{1302, K::PushButton, u"清除", kButton, px(96, 8, 80, 26)},
+    ControlTemplate{1303, K::CheckBox, u"只显示错误", kButton, px(184, 10, 110, 22)},
+    ControlTemplate{1304, K::Static, u"功能：", s::kNormal | s::kCenterVertically,
+                    px(302, 8, 50, 26)},
+    ControlTemplate{1305, K::DropDownList, u"", kButton | s::kVScroll, px(356, 8, 180, 240)},
+    ControlTemplate{1306, K::PushButton, u"保存为文本...", kButton, px(544, 8, 110, 26)},
+    ControlTemplate{1307, K::PushButton, u"保存为 CSV...", kButton, px(662, 8, 110, 26)},
+    ControlTemplate{1308, K::Static, u"", s::kNormal | s::kCenterVertically, px(780, 8, 112, 26)},
+    ControlTemplate{1309, K::ListView, u"", kList | s::kNoSortHeader, px(8, 42, 884, 450)},
+};
+
 constexpr std::uint32_t kModal = dialog_style::kSystemMenu | dialog_style::kVisible;
 constexpr std::uint32_t kPage = dialog_style::kChild;
 constexpr int kPageUnitsX = toUnits(kPageWidth);
@@ -314,6 +329,9 @@ constexpr std::array kDialogs{
                    kCompareControls},
     DialogTemplate{kCompareConfirmDialog, u"写入参数", toUnits(424), toUnits(116), u"宋体", 9,
                    kModal, kCompareConfirmControls},
+    DialogTemplate{kBusMonitorDialog, u"总线监视", toUnits(900), toUnits(500), u"宋体", 9,
+                   kModal | dialog_style::kMinimizeBox | dialog_style::kResizable,
+                   kBusMonitorControls},
 };
 
 }  // namespace
@@ -330,6 +348,8 @@ std::u16string_view loadString(int id) {
             return u"关于 软件(&A)...";
         case kSocketStartFailedText:
             return u"Windows 通信端口初始化失败。";
+        case kBusMonitorMenuText:
+            return u"总线监视(&M)...\tCtrl+M";
         default:
             return {};
     }

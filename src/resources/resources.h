@@ -21,10 +21,12 @@ inline constexpr int kScanDialog = 140;
 inline constexpr int kNetworkPortDialog = 141;
 inline constexpr int kCompareDialog = 142;
 inline constexpr int kCompareConfirmDialog = 143;
+inline constexpr int kBusMonitorDialog = 144;
 
 // String table entries.
 inline constexpr int kAboutMenuText = 101;
 inline constexpr int kSocketStartFailedText = 103;
+inline constexpr int kBusMonitorMenuText = 104;
 
 // The program icon (window icon, About box).
 inline constexpr int kMainIcon = 128;

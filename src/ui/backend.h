@@ -44,6 +44,7 @@ enum class WindowChange : std::uint8_t {
     Icon,
     SystemMenu,
     MinimumSize,
+    Activate,  // a top-level window restored, raised and given the input
 };
 
 // The backend's side of one window (a modal dialog or a page): it shows the

@@ -285,6 +285,35 @@ int Control::insertRow(int index, std::u16string_view firstCell) {
     return index;
 }
 
+int Control::appendRows(std::vector<std::vector<std::u16string>> rows) {
+    if (!expect(isList(), "appendRows")) return -1;
+    const int first = static_cast<int>(rows_.size());
+    if (rows.empty()) return first;
+    const std::size_t width = std::max<std::size_t>(columns_.size(), 1);
+    for (auto& row : rows) {
+        row.resize(width);
+        rows_.push_back(std::move(row));
+    }
+    rowSelected_.resize(rows_.size(), false);
+    rowChecked_.resize(rows_.size(), false);
+    rowHighlighted_.resize(rows_.size(), false);
+    notify(Change::RowsAppended, first);
+    return first;
+}
+
+void Control::deleteFirstRows(int count) {
+    if (!expect(isList(), "deleteFirstRows")) return;
+    count = std::min(count, static_cast<int>(rows_.size()));
+    if (count <= 0) return;
+    rows_.erase(rows_.begin(), rows_.begin() + count);
+    rowSelected_.erase(rowSelected_.begin(), rowSelected_.begin() + count);
+    rowChecked_.erase(rowChecked_.begin(), rowChecked_.begin() + count);
+    rowHighlighted_.erase(rowHighlighted_.begin(), rowHighlighted_.begin() + count);
+    selectionMark_ = selectionMark_ >= count ? selectionMark_ - count : -1;
+    ensured_ = ensured_ >= count ? ensured_ - count : -1;
+    notify(Change::RowsRemoved, count);
+}
+
 void Control::deleteAllRows() {
     if (!expect(isList(), "deleteAllRows")) return;
     rows_.clear();

@@ -48,6 +48,11 @@ enum class Change : std::uint8_t {
     Focus,
     TextColor,
     Style,  // style flags (the default button)
+    // Rows added at the end (index = the first new row) or taken from the
+    // start (index = how many): one change however many rows, so that a long
+    // list that grows and sheds rows costs only what changed.
+    RowsAppended,
+    RowsRemoved,
 };
 
 struct ListColumn {
@@ -114,6 +119,13 @@ class Control {
     int columnCount() const;
     ListColumn column(int index) const;
     int insertRow(int index, std::u16string_view firstCell);
+    // Appends rows of cells (extra cells beyond the columns are dropped) and
+    // returns the index of the first. A list whose last row was in view keeps
+    // its last row in view; one scrolled elsewhere stays where it is.
+    int appendRows(std::vector<std::vector<std::u16string>> rows);
+    // Deletes the first `count` rows (all of them when there are fewer); the
+    // rows that stay keep their place on screen where the toolkit can.
+    void deleteFirstRows(int count);
     void deleteAllRows();
     int rowCount() const;
     bool setCellText(int row, int column, std::u16string_view text);

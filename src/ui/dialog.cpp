@@ -259,6 +259,13 @@ void Dialog::show(bool on) {
     notifyWindow(WindowChange::Visible);
 }
 
+void Dialog::activate() {
+    if (!touch("Dialog::activate") || !exists_ || parent_) return;
+    visible_ = true;
+    if (sizeState_ == SizeState::Minimized) sizeState_ = SizeState::Restored;
+    notifyWindow(WindowChange::Activate);
+}
+
 Point Dialog::screenOrigin() const {
     if (parent_) return parent_->control(hostId_).screenOrigin() + rect_.topLeft();
     return rect_.topLeft();
@@ -587,6 +594,7 @@ bool Dialog::userKey(Key key) {
         }
     }
     if (key == Key::Enter || key == Key::Escape) return r.commandKey(key, focused);
+    if (key == Key::ControlM) return false;
     return r.navigationKey(key, focused);
 }
 

@@ -32,6 +32,10 @@ enum class Key {
     End,
     NextPage,
     PreviousPage,
+    // Ctrl+M, which no control uses: a window gives it a meaning in
+    // preTranslateKey (the main window opens the bus monitor); unclaimed, it
+    // is dropped.
+    ControlM,
 };
 
 // What preTranslateKey decides for a key.
@@ -112,6 +116,9 @@ class Dialog {
     void centerWindow();
     void show(bool on);
     bool isVisible() const { return visible_; }
+    // A top-level window: shown, restored when minimised, raised above the
+    // program's other windows and made the active one.
+    void activate();
     SizeState sizeState() const { return sizeState_; }
     bool isMinimized() const { return sizeState_ == SizeState::Minimized; }
     Point screenOrigin() const;

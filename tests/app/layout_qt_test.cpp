@@ -34,6 +34,9 @@ void runMainWindow(const char* languageFile, const std::function<void(MainWindow
     program.context.modelTableLoaded =
         data::loadModelTable(dist / "version" / "Servo.csv", program.language.parameters().size(),
                              program.models, nullptr, nullptr);
+    // Recorded as the program records, so that the bus monitor opens.
+    modbus::TransactionLog log;
+    program.context.transactions = &log;
     MainWindow window(program.context, servo_main::makePages);
     backend.setModalHook([&](ui::Dialog&) {
         script(window);
@@ -58,8 +61,40 @@ ui::Rect rectOf(MainWindow& w, int page, int id) {
     return w.page(page)->control(id).rect();
 }
 
+// The bus monitor in the language's own words, opened with Ctrl+M as the
+// user opens it: whole texts at its smallest size, the list growing with it.
+void checkBusMonitor(MainWindow& w, const std::string& where) {
+    ui::qt::sendKey(w, ui::Key::ControlM);
+    ui::qt::processEvents();
+    app::BusMonitorWindow* m = w.busMonitor();
+    ASSERT_NE(m, nullptr) << where;
+    const ui::Size minimum = m->minimumSize();
+    EXPECT_GT(minimum.width, 300) << where;
+    const ui::Rect at = m->windowRect();
+    int listWidth = 0;
+    for (const ui::Size size : {minimum, ui::Size{minimum.width + 300, minimum.height + 200}}) {
+        m->move(ui::Rect::fromXywh(at.left, at.top, size.width, size.height));
+        ui::qt::processEvents();
+        for (const ui::LayoutIssue& issue : ui::findLayoutIssues(*m))
+            ADD_FAILURE() << where << " bus monitor at " << size.width << "x" << size.height << ": "
+                          << issue.message;
+        const ui::Rect list = m->control(app::BusMonitorWindow::kList).rect();
+        EXPECT_GT(list.width(), listWidth) << where;
+        listWidth = list.width();
+        if (size == minimum) {
+            EXPECT_TRUE(ui::qt::saveWindowPng(
+                *m, fs::path(APP_SCREENSHOT_DIR) / ("minimum_monitor_" + where + ".png")));
+        }
+    }
+}
+
 void checkEveryPage(const char* languageFile) {
     runMainWindow(languageFile, [&](MainWindow& w) {
+        const bool english = std::string(languageFile) == "DefineEn.cfg";
+        const bool before = w.context().englishTexts;
+        w.context().englishTexts = english;
+        checkBusMonitor(w, english ? "en" : "zh");
+        w.context().englishTexts = before;
         const ui::Size minimum = w.minimumSize();
         EXPECT_GT(minimum.width, MainWindow::kSmallestSize.width);
         EXPECT_LT(minimum.width, MainWindow::kLargestMinimum.width);

@@ -59,8 +59,8 @@ TEST(ServoTool, DemoRunSavesEveryPageAndEndsTheSimulatedDrive) {
     ASSERT_EQ(run.exitCode, 0);
 
     // "demo drive: servo-sim on COM1 = /dev/pts/N (...)", then one path per
-    // page, then the compare view's.
-    ASSERT_EQ(run.lines.size(), 5u);
+    // page, then the compare view's and the bus monitor's.
+    ASSERT_EQ(run.lines.size(), 6u);
     const std::string& demo = run.lines[0];
     const auto at = demo.find("= ");
     ASSERT_NE(at, std::string::npos) << demo;
@@ -100,6 +100,14 @@ TEST(ServoTool, DemoRunSavesEveryPageAndEndsTheSimulatedDrive) {
         tinted += c.r > 240 && c.g > 220 && c.g < 250 && c.b > 160 && c.b < 200 ? 1 : 0;
     }
     EXPECT_GT(tinted, 10) << "no highlighted row";
+
+    // The bus monitor over the recording link: rows of text in its list.
+    const fs::path monitor = dir / "monitor.png";
+    EXPECT_EQ(run.lines[5], monitor.string());
+    const auto bus = ui::qt::loadPng(monitor);
+    ASSERT_TRUE(bus) << monitor;
+    EXPECT_GT(bus->width, 600);
+    EXPECT_GT(ink(*bus, {10, 80, bus->width - 10, bus->height - 10}), 0.02) << "no rows";
 }
 
 // Unattended, a broken language file must not leave a message box waiting

@@ -50,8 +50,9 @@ TEST_F(BusMonitorTest, RowsNameTheParameterOrStatusItemAndTheOutcome) {
     EXPECT_EQ(utf8(rows[0]->direction), "read");
     EXPECT_EQ(utf8(rows[0]->station), "1");
     EXPECT_EQ(utf8(rows[0]->function), "03 read registers");
-    EXPECT_NE(rows[0]->address.find(u"P" + std::u16string(p.numberText.view())),
-              std::u16string::npos);
+    EXPECT_EQ(rows[0]->address, platform::fromUtf8(std::to_string(p.address)) + u" " +
+                                    std::u16string(p.numberText.view()) + u" " +
+                                    std::u16string(p.name.view()));
     EXPECT_NE(rows[1]->address.find(std::u16string(s.name.view())), std::u16string::npos);
     EXPECT_TRUE(rows[0]->error.empty());
     EXPECT_FALSE(rows[0]->roundTrip.empty());

@@ -203,6 +203,40 @@ TEST_F(Controls, ListViewCheckBoxesAndHighlightsStayWithTheirRows) {
     });
 }
 
+TEST_F(Controls, RowsAppendedAndShedKeepTheirStatesAndTheSelection) {
+    Recorder d(132);
+    withDialog(backend, d, [&] {
+        ui::Control& list = d.control(1011);
+        list.insertColumn(0, u"a", 60);
+        list.insertColumn(1, u"b", 60);
+        // Extra cells are dropped, missing ones are empty.
+        EXPECT_EQ(list.appendRows({{u"0", u"x", u"extra"}, {u"1"}, {u"2", u"z"}}), 0);
+        EXPECT_EQ(list.appendRows({}), 3);
+        ASSERT_EQ(list.rowCount(), 3);
+        EXPECT_EQ(list.cellText(0, 1), u"x");
+        EXPECT_EQ(list.cellText(1, 1), u"");
+        EXPECT_EQ(list.cellText(0, 2), u"");
+        list.setRowHighlighted(2, true);
+        list.setRowSelected(2, true);
+        list.setSelectionMark(2);
+        EXPECT_EQ(list.appendRows({{u"3"}}), 3);
+        EXPECT_FALSE(list.isRowHighlighted(3));
+
+        list.deleteFirstRows(2);
+        ASSERT_EQ(list.rowCount(), 2);
+        EXPECT_EQ(list.cellText(0, 0), u"2");
+        EXPECT_TRUE(list.isRowHighlighted(0));
+        EXPECT_TRUE(list.isRowSelected(0));
+        EXPECT_EQ(list.selectionMark(), 0);
+        EXPECT_FALSE(list.isRowHighlighted(1));
+        // The marked row itself shed: no mark left.
+        list.deleteFirstRows(1);
+        EXPECT_EQ(list.selectionMark(), -1);
+        list.deleteFirstRows(5);
+        EXPECT_EQ(list.rowCount(), 0);
+    });
+}
+
 TEST_F(Controls, ComboItemsSelectionAndUserChoice) {
     Recorder page(130);
     ui::Dialog host(102);

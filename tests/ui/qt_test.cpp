@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/text.h"
 #include "recorder.h"
 #include "ui/qt/qt_backend.h"
 
@@ -252,6 +253,48 @@ TEST(QtBackend, ListCheckBoxesReachTheHandlerAndHighlightedRowsAreTinted) {
         EXPECT_GT(tintedLines(), 5);
         list.setRowHighlighted(1, false);
         EXPECT_EQ(tintedLines(), 0);
+        dlg.endDialog(ui::kIdOk);
+    });
+    EXPECT_EQ(result, ui::kIdOk);
+}
+
+// A list that grows at its end and sheds rows at its start, as the bus
+// monitor's does: it follows the end while the user looks at the end, and
+// keeps the rows the user scrolled to in view otherwise.
+TEST(QtBackend, AppendedRowsAreFollowedOnlyFromTheEnd) {
+    Recorder d(resources::kRangeDialog);
+    const auto rows = [](int from, int count) {
+        std::vector<std::vector<std::u16string>> out;
+        for (int i = from; i < from + count; ++i)
+            out.push_back({u"r" + platform::fromUtf8(std::to_string(i))});
+        return out;
+    };
+    const int result = runGuarded(d, [&](ui::Dialog& dlg) {
+        ui::Control& list = dlg.control(1011);
+        list.insertColumn(0, u"row", 180);
+        EXPECT_EQ(list.appendRows(rows(0, 200)), 0);
+        ui::qt::processEvents(20);
+        auto shown = ui::qt::shownRows(dlg, 1011);
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(shown->second, 199) << "a list at its end follows it";
+        list.appendRows(rows(200, 20));
+        ui::qt::processEvents(20);
+        EXPECT_EQ(ui::qt::shownRows(dlg, 1011)->second, 219);
+
+        // Scrolled up: new rows and rows shed at the start leave the view
+        // on the same rows.
+        ASSERT_TRUE(ui::qt::scrollListTo(dlg, 1011, 50));
+        ui::qt::processEvents(20);
+        ASSERT_EQ(ui::qt::shownRows(dlg, 1011)->first, 50);
+        list.appendRows(rows(220, 20));
+        ui::qt::processEvents(20);
+        EXPECT_EQ(ui::qt::shownRows(dlg, 1011)->first, 50);
+        list.deleteFirstRows(30);
+        ui::qt::processEvents(20);
+        shown = ui::qt::shownRows(dlg, 1011);
+        ASSERT_TRUE(shown);
+        EXPECT_EQ(list.cellText(shown->first, 0), u"r50");
+        EXPECT_EQ(list.rowCount(), 210);
         dlg.endDialog(ui::kIdOk);
     });
     EXPECT_EQ(result, ui::kIdOk);

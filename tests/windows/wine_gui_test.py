@@ -104,6 +104,11 @@ def screenshots_connected(r, sim, lang):
         _, _, rows = read_png(path)
         tinted = sum(1 for row in rows for px in row if px == (255, 236, 179))
         expect(tinted >= 500, f"the compare view shows {tinted} highlighted pixels")
+        # The bus monitor over the recording link: its rows drawn.
+        path = os.path.join(out, "monitor.png")
+        expect(os.path.exists(path) and "monitor.png" in stdout, f"monitor.png missing\n{stdout}")
+        _, _, rows = read_png(path)
+        expect(len({px for row in rows[::5] for px in row[::5]}) > 4, "monitor.png is nearly blank")
         # The status picture is not blank: the list and the group frames.
         _, _, rows = read_png(os.path.join(out, "status.png"))
         expect(len({px for row in rows[::7] for px in row[::7]}) > 8, "status.png is nearly blank")

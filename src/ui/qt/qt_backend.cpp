@@ -9,9 +9,9 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTableWidget>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QTableWidget>
 #include <QTimer>
 #include <unordered_map>
 
@@ -60,6 +60,8 @@ std::optional<Key> layerKey(const QKeyEvent& ke) {
             return plain ? std::optional(Key::Home) : std::nullopt;
         case Qt::Key_End:
             return plain ? std::optional(Key::End) : std::nullopt;
+        case Qt::Key_M:
+            return mods == Qt::ControlModifier ? std::optional(Key::ControlM) : std::nullopt;
         default:
             return std::nullopt;
     }
@@ -387,6 +389,27 @@ bool toggleRowCheck(Dialog& dialog, int controlId, int row) {
     return true;
 }
 
+bool scrollListTo(Dialog& dialog, int controlId, int row) {
+    QtView* view = viewOf(dialog);
+    if (!view || !dialog.hasControl(controlId)) return false;
+    auto* table = qobject_cast<QTableWidget*>(view->widgetOf(dialog.control(controlId)));
+    if (!table || row < 0 || row >= table->rowCount()) return false;
+    table->scrollTo(table->model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    return true;
+}
+
+std::optional<std::pair<int, int>> shownRows(const Dialog& dialog, int controlId) {
+    QtView* view = viewOf(dialog);
+    if (!view || !dialog.hasControl(controlId)) return std::nullopt;
+    auto* table = qobject_cast<QTableWidget*>(view->widgetOf(dialog.control(controlId)));
+    if (!table || table->rowCount() == 0) return std::nullopt;
+    const int height = table->viewport()->height();
+    const int first = table->rowAt(0);
+    int last = table->rowAt(height - 1);
+    if (last < 0) last = table->rowCount() - 1;
+    return std::pair{first, last};
+}
+
 namespace {
 
 std::pair<int, Qt::KeyboardModifiers> qtKey(Key key) {
@@ -415,6 +438,8 @@ std::pair<int, Qt::KeyboardModifiers> qtKey(Key key) {
             return {Qt::Key_Tab, Qt::ControlModifier};
         case Key::PreviousPage:
             return {Qt::Key_PageUp, Qt::ControlModifier};
+        case Key::ControlM:
+            return {Qt::Key_M, Qt::ControlModifier};
     }
     return {Qt::Key_unknown, Qt::NoModifier};
 }

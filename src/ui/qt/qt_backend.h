@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ui/backend.h"
@@ -74,6 +75,10 @@ std::u16string toNameFilters(std::u16string_view mfcFilter);
 bool clickWidget(Dialog& dialog, int controlId);
 // Ticks or clears the check box of a list row as the user's click does.
 bool toggleRowCheck(Dialog& dialog, int controlId, int row);
+// Scrolls a list so that the row is its top row, as the user's scrolling does.
+bool scrollListTo(Dialog& dialog, int controlId, int row);
+// The first and the last row that a list shows, or nothing.
+std::optional<std::pair<int, int>> shownRows(const Dialog& dialog, int controlId);
 // Sends the key (Tab, Ctrl+Tab, ...) to the widget that has the keyboard focus.
 bool sendKey(Dialog& dialog, Key key);
 // Runs the event loop for up to ms milliseconds (0: what is pending now).

@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTableWidget>
@@ -554,6 +555,26 @@ void QtView::pushRows(const Control& c, QWidget* w) {
     pushRowStates(c, w);
 }
 
+void QtView::pushAppendedRows(const Control& c, QWidget* w, int first) {
+    auto* table = qobject_cast<QTableWidget*>(w);
+    if (!table) return;
+    QScrollBar* bar = table->verticalScrollBar();
+    const bool atEnd = table->rowCount() == 0 || bar->value() >= bar->maximum();
+    const int columns = std::max(c.columnCount(), 1);
+    if (table->columnCount() < columns) table->setColumnCount(columns);
+    first = std::min(first, table->rowCount());
+    table->setRowCount(c.rowCount());
+    for (int r = first; r < c.rowCount(); ++r) {
+        for (int col = 0; col < columns; ++col) {
+            auto* item = new QTableWidgetItem(toQ(c.cellText(r, col)));
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            table->setItem(r, col, item);
+        }
+        pushRowLook(c, table, r);
+    }
+    if (atEnd) table->scrollToBottom();
+}
+
 void QtView::pushRowStates(const Control& c, QWidget* w) {
     auto* table = qobject_cast<QTableWidget*>(w);
     if (!table) return;
@@ -607,6 +628,25 @@ void QtView::controlChanged(Control& c, Change change, int index) {
             break;
         case Change::Rows:
             pushRows(c, w);
+            break;
+        case Change::RowsAppended:
+            pushAppendedRows(c, w, index);
+            break;
+        case Change::RowsRemoved:
+            if (auto* table = qobject_cast<QTableWidget*>(w)) {
+                QScrollBar* bar = table->verticalScrollBar();
+                const bool atEnd = bar->value() >= bar->maximum();
+                const int before = bar->value();
+                table->model()->removeRows(0, std::min(index, table->rowCount()));
+                // The rows in view stay in view: the scroll position moves up
+                // with them, unless the list follows its end.
+                if (!atEnd) {
+                    const int step = table->verticalScrollMode() == QAbstractItemView::ScrollPerItem
+                                         ? 1
+                                         : table->verticalHeader()->defaultSectionSize();
+                    bar->setValue(std::max(0, before - index * step));
+                }
+            }
             break;
         case Change::Cell:
             if (auto* table = qobject_cast<QTableWidget*>(w)) {
@@ -732,6 +772,13 @@ void QtView::windowChanged(WindowChange change) {
             window_->setContextMenuPolicy(Qt::ActionsContextMenu);
             break;
         }
+        case WindowChange::Activate:
+            if (!dialog_.isTopLevel()) break;
+            if (window_->isMinimized()) window_->showNormal();
+            window_->show();
+            window_->raise();
+            window_->activateWindow();
+            break;
     }
 }
 

@@ -106,6 +106,7 @@ class QtView final : public WindowView {
     void pushSelection(const Control& c, QWidget* w);
     void pushColumns(const Control& c, QWidget* w);
     void pushRows(const Control& c, QWidget* w);
+    void pushAppendedRows(const Control& c, QWidget* w, int first);
     void pushRowStates(const Control& c, QWidget* w);
     void pushRange(const Control& c, QWidget* w);
     void pushCheck(const Control& c, QWidget* w);

@@ -210,8 +210,8 @@ HWND Win32Backend::Impl::ownerWindow() const {
 // Enter and Escape go to the dialog layer, which decides what they do; what it
 // hands back reaches the focused control as an ordinary key. So do Ctrl+Tab
 // and Ctrl+PgDn (Ctrl+Shift+Tab, Ctrl+PgUp), which switch pages: the dialog
-// manager has no such keys. Tab, the arrows of radio groups and lists and
-// mnemonics are the dialog manager's and the controls' own.
+// manager has no such keys; and Ctrl+M, which windows may claim. Tab, the arrows of radio groups
+// and lists and mnemonics are the dialog manager's and the controls' own.
 bool Win32Backend::Impl::preTranslate(MSG& msg) {
     if (msg.message == WM_KEYDOWN && GetKeyState(VK_CONTROL) < 0 &&
         (msg.wParam == VK_TAB || msg.wParam == VK_NEXT || msg.wParam == VK_PRIOR)) {
@@ -221,6 +221,16 @@ bool Win32Backend::Impl::preTranslate(MSG& msg) {
             const bool back =
                 msg.wParam == VK_PRIOR || (msg.wParam == VK_TAB && GetKeyState(VK_SHIFT) < 0);
             it->second.first->dialog().root().userKey(back ? Key::PreviousPage : Key::NextPage);
+            return true;
+        }
+        return false;
+    }
+    if (msg.message == WM_KEYDOWN && msg.wParam == 'M' && GetKeyState(VK_CONTROL) < 0 &&
+        GetKeyState(VK_MENU) >= 0 && GetKeyState(VK_SHIFT) >= 0) {
+        for (HWND h = msg.hwnd; h; h = GetParent(h)) {
+            const auto it = shared.owners.find(h);
+            if (it == shared.owners.end()) continue;
+            it->second.first->dialog().root().userKey(Key::ControlM);
             return true;
         }
         return false;

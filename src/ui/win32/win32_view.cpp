@@ -360,6 +360,35 @@ void Win32View::pushRows(const Control& c) {
     for (int r = 0; r < c.rowCount(); ++r) pushRowCheck(c, r);
 }
 
+void Win32View::pushAppendedRows(const Control& c, int first) {
+    HWND h = handleOf(c);
+    if (!h) return;
+    const int count = static_cast<int>(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
+    const int top = static_cast<int>(SendMessageW(h, LVM_GETTOPINDEX, 0, 0));
+    const int page = static_cast<int>(SendMessageW(h, LVM_GETCOUNTPERPAGE, 0, 0));
+    const bool atEnd = top + page >= count;
+    SendMessageW(h, WM_SETREDRAW, FALSE, 0);
+    const int columns = std::max(c.columnCount(), 1);
+    for (int r = std::min(first, count); r < c.rowCount(); ++r) {
+        for (int col = 0; col < columns; ++col) {
+            std::u16string text = c.cellText(r, col);
+            LVITEMW item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = r;
+            item.iSubItem = col;
+            item.pszText = reinterpret_cast<wchar_t*>(text.data());
+            SendMessageW(h, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, static_cast<WPARAM>(r),
+                         reinterpret_cast<LPARAM>(&item));
+        }
+        pushRowCheck(c, r);
+    }
+    SendMessageW(h, WM_SETREDRAW, TRUE, 0);
+    // The list view scrolls only while it redraws.
+    if (atEnd && c.rowCount() > 0)
+        SendMessageW(h, LVM_ENSUREVISIBLE, static_cast<WPARAM>(c.rowCount() - 1), FALSE);
+    InvalidateRect(h, nullptr, TRUE);
+}
+
 void Win32View::pushRowCheck(const Control& c, int row) {
     HWND h = handleOf(c);
     if (!h || !(c.extendedStyle() & list_style::kCheckBoxes)) return;
@@ -427,6 +456,24 @@ void Win32View::controlChanged(Control& c, Change change, int index) {
         case Change::Rows:
             pushRows(c);
             break;
+        case Change::RowsAppended:
+            pushAppendedRows(c, index);
+            break;
+        case Change::RowsRemoved: {
+            const int count = static_cast<int>(SendMessageW(h, LVM_GETITEMCOUNT, 0, 0));
+            const int top = static_cast<int>(SendMessageW(h, LVM_GETTOPINDEX, 0, 0));
+            const int page = static_cast<int>(SendMessageW(h, LVM_GETCOUNTPERPAGE, 0, 0));
+            const bool atEnd = top + page >= count;
+            SendMessageW(h, WM_SETREDRAW, FALSE, 0);
+            for (int i = 0; i < index && i < count; ++i) SendMessageW(h, LVM_DELETEITEM, 0, 0);
+            SendMessageW(h, WM_SETREDRAW, TRUE, 0);
+            // The rows in view stay in view, unless the list follows its end.
+            // (The list view scrolls only while it redraws.)
+            if (!atEnd && top - index >= 0)
+                SendMessageW(h, LVM_ENSUREVISIBLE, static_cast<WPARAM>(top - index), FALSE);
+            InvalidateRect(h, nullptr, TRUE);
+            break;
+        }
         case Change::Cell: {
             std::u16string text = c.cellText(index, c.changedColumn());
             LVITEMW item{};
@@ -547,6 +594,12 @@ void Win32View::windowChanged(WindowChange change) {
             break;
         case WindowChange::MinimumSize:
             break;  // asked for by WM_GETMINMAXINFO
+        case WindowChange::Activate:
+            if (!dialog_.isTopLevel()) break;
+            ShowWindow(hwnd_, IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+            SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetActiveWindow(hwnd_);
+            break;
     }
 }
 

@@ -71,6 +71,7 @@ class Win32View final : public WindowView {
     void pushSelection(const Control& c);
     void pushColumns(const Control& c);
     void pushRows(const Control& c);
+    void pushAppendedRows(const Control& c, int first);
     void pushRowStates(const Control& c);
     void pushRowCheck(const Control& c, int row);
     void pushRange(const Control& c);

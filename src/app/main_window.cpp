@@ -30,6 +30,7 @@ MainWindow::~MainWindow() {
     stopPollThread();
     context_.jobEnded = nullptr;
     context_.linkHealth = nullptr;
+    context_.openBusMonitor = nullptr;
 }
 
 MainPage* MainWindow::page(int index) const {
@@ -54,6 +55,7 @@ bool MainWindow::onInitDialog() {
     if (context_.uiTexts().present(0)) setCaption(context_.uiText(0, u""));
     context_.showNote = [this](std::u16string note) { showNote(std::move(note)); };
     context_.linkChanged = [this] { updateStatusLine(); };
+    if (context_.transactions != nullptr) context_.openBusMonitor = [this] { openBusMonitor(); };
     buildPages();
     fitMinimumSize();
     // The thread starts once the pages exist, so that everything it may reach
@@ -398,6 +400,7 @@ void MainWindow::onDestroy() {
     context_.showNote = nullptr;
     context_.linkChanged = nullptr;
     context_.linkHealth = nullptr;
+    context_.openBusMonitor = nullptr;
 }
 
 ui::KeyAction MainWindow::preTranslateKey(ui::Key key) {

@@ -185,9 +185,16 @@ TEST_F(BusMonitorWindowTest, ItClosesByItselfOrWithTheMainWindow) {
         ASSERT_EQ(w.busMonitor(), monitor);
         EXPECT_TRUE(monitor->isVisible());
         EXPECT_EQ(monitor->control(BusMonitorWindow::kList).rowCount(), 1);
+        // The status page's button reaches it through the context.
+        monitor->userClose();
+        shell.backend.pumpPosted();
+        ASSERT_TRUE(shell.context.openBusMonitor);
+        shell.context.openBusMonitor();
+        ASSERT_EQ(w.busMonitor(), monitor);
         // Traffic keeps coming while the main window closes.
         ASSERT_TRUE(read(0));
     });
+    EXPECT_FALSE(shell.context.openBusMonitor) << "a button could reach a window that is gone";
     // The main window took the monitor with it: no timer or task is left
     // that reaches the context or the log.
     EXPECT_FALSE(monitor->exists());

@@ -155,8 +155,12 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
                 scope->userClick(ScopePage::kOnOff[i]);
             }
             scope->userSelectItem(ScopePage::kPeriod, 1);
-            // Triggered on the first channel rising through 0, cursors shown.
-            scope->userSelectItem(ScopePage::kTriggerMode, 1);
+            // Normal trigger on the motor speed rising through 300 rpm, which
+            // the demo drive's motion profile crosses in each of its cycles;
+            // cursors shown.
+            scope->userSelectItem(ScopePage::kTriggerMode, 2);
+            scope->userType(ScopePage::kLevel, u"300");
+            scope->userClick(ScopePage::kArm);
             scope->userClick(ScopePage::kCursors);
         }
     }
@@ -164,6 +168,15 @@ bool takeScreenshots(ui::Dialog& mainWindow, const std::filesystem::path& dir,
     for (int i = 0; i < tabs && i < 3; ++i) {
         mainWindow.userClickTab(app::MainWindow::kTabControl, i);
         backend.processEvents(connect && i == 2 ? 2500 : 400);
+        // The scope's picture shows a capture: the profile's next crossing
+        // comes within one motion cycle (10 s).
+        const auto* scope = dynamic_cast<const pages::ScopePage*>(
+            connected && i == 2 ? pageOf(mainWindow, resources::kScopePage) : nullptr);
+        for (int waited = 0; scope && waited < 12000; waited += 100) {
+            const drive::TriggerState state = scope->trigger().state();
+            if (state == drive::TriggerState::triggered) break;
+            backend.processEvents(100);
+        }
         const std::filesystem::path file = dir / (std::string(kPageNames[i]) + backend.extension);
         if (backend.saveWindow(mainWindow, file)) {
             std::printf("%s\n", file.string().c_str());

